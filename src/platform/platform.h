@@ -1,0 +1,56 @@
+// Everything the plugin takes from the operating system. One header, one
+// implementation per platform (platform-posix.cpp, platform-win32.cpp); the
+// rest of the program never includes a system header of its own.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+
+#ifdef _WIN32
+inline constexpr char kPathSep = '\\';
+inline constexpr const char* kNullStderr = " 2>NUL";
+#else
+inline constexpr char kPathSep = '/';
+inline constexpr const char* kNullStderr = " 2>/dev/null";
+#endif
+
+// Puts the standard streams into the state the responses need; call before any I/O.
+void platform_init();
+
+// The variable's value as getenv gives it, or null when it does not exist.
+const char* env_get(const char* name);
+
+// Reads a variable the way GetEnvironmentVariableA does: 0 when missing or empty,
+// the length when it fits (dst then holds it), else the size needed (>= cap).
+uint32_t env_read(const char* name, char* dst, uint32_t cap);
+
+// The last separator of a path the platform accepts, or null when there is none.
+const char* last_separator(const char* path);
+
+// Whether the shell would read this byte specially inside double quotes.
+bool shell_escapes(unsigned char c);
+
+// -1 no such path (or no access), 1 a directory, 0 anything else.
+int path_kind(const char* path);
+
+// Calls visit(name, is_dir) for each entry of folder named like "*.json",
+// in the platform's listing order (ascending byte order on POSIX).
+void list_json_files(const char* folder,
+                     const std::function<void(const char* name, bool is_dir)>& visit);
+
+// Starts a command line through the command shell, stdout readable; null on failure.
+FILE* shell_open(const char* cmdline);
+
+// Waits for the command started by shell_open and gives its termination status.
+int shell_close(FILE* stream);
+
+// Whether a termination status says the shell could not find the command.
+bool shell_not_found(int status);
+
+// Seconds since the Unix epoch.
+int64_t now_seconds();
+
+// The whole file as a NUL-terminated heap block (release with free), or null when it
+// is missing, unreadable, not a plain file, or longer than max_bytes.
+char* read_whole_file(const char* path, uint64_t max_bytes);

@@ -1,0 +1,62 @@
+#include "request/gate.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "request/query.h"
+#include "request/respond.h"
+
+// Compares a candidate with the password in time that depends only on the
+// password's length, so a wrong guess tells nothing about how close it was.
+static bool secret_equals(const char* candidate, const char* password) {
+  size_t plen = strlen(password);
+  unsigned char diff = 0;
+  bool ended = false;
+  for (size_t i = 0; i < plen; i++) {
+    unsigned char c = ended ? 0 : static_cast<unsigned char>(candidate[i]);
+    ended = ended || c == 0;
+    diff |= static_cast<unsigned char>(c ^ static_cast<unsigned char>(password[i]));
+  }
+  // Equal only if the candidate also ends exactly where the password does.
+  return diff == 0 && !ended && candidate[plen] == '\0';
+}
+
+static bool ascii_iequals(const char* a, const char* b, size_t n) {
+  for (size_t i = 0; i < n; i++) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y || x == '\0') return false;
+  }
+  return true;
+}
+
+static bool bearer_matches(const char* value, const char* password) {
+  while (*value == ' ') value++;
+  if (!ascii_iequals(value, "Bearer ", 7)) return false;
+  value += 7;
+  while (*value == ' ') value++;
+  return secret_equals(value, password);
+}
+
+bool gate_admits() {
+  const char* password = env_get("BOT_PASSWORD");
+  if (password == nullptr || password[0] == '\0') return true;
+  const char* header = env_get("HTTP_X_BOT_PASSWORD");
+  if (header != nullptr && secret_equals(header, password)) return true;
+  const char* auth = env_get("HTTP_AUTHORIZATION");
+  if (auth != nullptr && bearer_matches(auth, password)) return true;
+  char pwd[256];
+  return get_query_val(env_get("QUERY_STRING"), "pwd", pwd, sizeof pwd) &&
+         secret_equals(pwd, password);
+}
+
+void gate_refuse() {
+  static constexpr char kRefusal[] =
+      "Status: 401 Unauthorized\r\n"
+      "Content-Type: application/json; charset=utf-8\r\n"
+      "Cache-Control: no-store\r\n"
+      "\r\n"
+      "{\"ok\":false,\"error\":\"invalid node password\"}\n";
+  write_out(kRefusal, sizeof kRefusal - 1);
+}

@@ -1,0 +1,80 @@
+#include "request/plugin_quorincode_login.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "request/actions.h"
+#include "request/gate.h"
+#include "request/query.h"
+#include "request/respond.h"
+
+namespace {
+
+// What main has derived from the request by the time it dispatches.
+struct request {
+  const char* name;
+  bool force;
+  const char* query;
+};
+
+struct route {
+  const char* action;
+  int (*run)(const request& r);
+};
+
+constexpr route kRoutes[] = {
+    {"", [](const request& r) { return action_status(r.name); }},
+    {"status", [](const request& r) { return action_status(r.name); }},
+    {"accounts", [](const request& r) { return action_status(r.name); }},
+    {"start", [](const request& r) { return action_start(r.name, r.force); }},
+    {"cancel", [](const request& r) { return action_cancel(r.name); }},
+    {"refresh", [](const request& r) { return action_refresh(r.name); }},
+    {"finish", [](const request& r) { return action_finish(r.name, r.force, r.query); }},
+};
+
+constexpr char kMetaLine[] = "{\"name\":\"quorin\",\"desc\":\"Quorin login\"}\n";
+constexpr char kVersionLine[] = "plugin_quorincode_login 1.0.0\n";
+
+int dispatch(const request& r) {
+  if (!query_has(r.query, "action") && !query_has(r.query, "format")) return serve_page();
+  char action[64];
+  char format[32];  // only its presence matters
+  get_query_val(r.query, "action", action, sizeof action);
+  get_query_val(r.query, "format", format, sizeof format);
+  for (const route& rt : kRoutes)
+    if (strcmp(action, rt.action) == 0) return rt.run(r);
+  emit_error(404, "Not Found", "unknown_action", action);
+  return 1;
+}
+
+}  // namespace
+
+int plugin_main(int argc, char** argv) {
+  const char* arg = argc > 1 ? argv[1] : "";
+  if (strcmp(arg, "--meta") == 0 || env_get("TL_PLUGIN_META") != nullptr) {
+    write_out(kMetaLine, sizeof kMetaLine - 1);
+    return 0;
+  }
+  if (strcmp(arg, "--version") == 0 || strcmp(arg, "-v") == 0) {
+    write_out(kVersionLine, sizeof kVersionLine - 1);
+    return 0;
+  }
+
+  if (!gate_admits()) {
+    gate_refuse();
+    return 0;
+  }
+
+  const char* query = env_get("QUERY_STRING");
+  if (query == nullptr) query = "";
+  char name[96];
+  get_query_val(query, "name", name, sizeof name);
+  if (!name_valid(name)) {
+    emit_error(400, "Bad Request", "bad_name", "account names use letters, digits, - _ . (max 64)");
+    return 1;
+  }
+  char force[8];
+  int has_force = get_query_val(query, "force", force, sizeof force);
+
+  return dispatch(request{name, force_flag(force, has_force), query});
+}

@@ -1,0 +1,5 @@
+// The plugin's entry: one request, from the environment to the response.
+#pragma once
+
+// Answers the request (or the --meta / --version question); returns the exit status.
+int plugin_main(int argc, char** argv);

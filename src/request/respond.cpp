@@ -1,0 +1,35 @@
+#include "request/respond.h"
+
+#include <cstdio>
+
+static constexpr char kJsonHeaders[] =
+    "Content-Type: application/json; charset=utf-8\r\n"
+    "Cache-Control: no-store\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "\r\n";
+
+void write_out(const char* data, size_t len) {
+  fwrite(data, 1, len, stdout);
+}
+
+void write_buf(buf* b) {
+  if (b->data != nullptr) write_out(b->data, b->len);
+  buf_free(b);
+}
+
+void json_headers() {
+  write_out(kJsonHeaders, sizeof kJsonHeaders - 1);
+}
+
+void emit_error(int status, const char* reason, const char* error, const char* detail) {
+  buf b{};
+  buf_addf(&b, "Status: %d %s\r\n%s", status, reason, kJsonHeaders);
+  buf_adds(&b, "{\"ok\":false,\"error\":");
+  buf_json(&b, error);
+  if (detail[0] != '\0') {
+    buf_adds(&b, ",\"detail\":");
+    buf_json(&b, detail);
+  }
+  buf_adds(&b, "}\n");
+  write_buf(&b);
+}

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds, then runs the unit and
+# process-level tests in the normal build and again under the sanitizers.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/ensure-packages.sh $(cat scripts/build-packages.txt)
+
+for preset in default sanitize; do
+  echo "== $preset build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done

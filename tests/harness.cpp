@@ -1,0 +1,164 @@
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+const char* const kJsonHeaders =
+    "Content-Type: application/json; charset=utf-8\r\n"
+    "Cache-Control: no-store\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "\r\n";
+
+std::string error_response(int status, const std::string& reason, const std::string& error,
+                           const std::string& detail) {
+  std::string s = "Status: " + std::to_string(status) + " " + reason + "\r\n" + kJsonHeaders +
+                  "{\"ok\":false,\"error\":\"" + error + "\"";
+  if (!detail.empty()) s += ",\"detail\":\"" + detail + "\"";
+  return s + "}\n";
+}
+
+scratch::scratch() {
+  std::string tmpl = (fs::temp_directory_path() / "plugin-test-XXXXXX").string();
+  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+scratch::~scratch() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string scratch::at(const std::string& rel) const {
+  return path_ + "/" + rel;
+}
+
+std::string scratch::write(const std::string& rel, const std::string& content, bool executable) {
+  std::string full = at(rel);
+  fs::create_directories(fs::path(full).parent_path());
+  std::ofstream(full, std::ios::binary) << content;
+  if (executable) chmod(full.c_str(), 0755);
+  return full;
+}
+
+std::string scratch::mkdir(const std::string& rel) {
+  std::string full = at(rel);
+  fs::create_directories(full);
+  return full;
+}
+
+std::string scratch::read(const std::string& rel) const {
+  std::ifstream in(at(rel), std::ios::binary);
+  if (!in) return "<missing>";
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+namespace {
+
+// Sanitizer settings pass through the clean environment so reports still work.
+const char* const kForwarded[] = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
+
+const std::string& empty_folder() {
+  static scratch* s = new scratch();  // lives to the end of the test program
+  return s->path();
+}
+
+void set_nonblocking(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+}  // namespace
+
+outcome run_plugin(const invocation& inv) {
+  signal(SIGPIPE, SIG_IGN);  // a child that stops reading its body must not kill us
+  std::vector<std::string> env = inv.env;
+  for (const char* name : kForwarded)
+    if (const char* v = getenv(name)) env.push_back(std::string(name) + "=" + v);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  std::string program = PLUGIN_PATH;
+  std::vector<std::string> args = inv.args;
+  std::vector<char*> argv{program.data()};
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  const std::string& cwd = inv.cwd.empty() ? empty_folder() : inv.cwd;
+
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  set_nonblocking(in[1]);
+
+  outcome res{"", "", 0};
+  size_t sent = 0;
+  int to_child = in[1];
+  if (inv.body.empty()) {
+    close(to_child);
+    to_child = -1;
+  }
+  bool out_open = true, err_open = true;
+  while (out_open || err_open) {
+    pollfd fds[3] = {{out_open ? out[0] : -1, POLLIN, 0},
+                     {err_open ? err[0] : -1, POLLIN, 0},
+                     {to_child, POLLOUT, 0}};
+    if (poll(fds, 3, -1) < 0 && errno != EINTR) break;
+    char chunk[65536];
+    for (int i = 0; i < 2; i++) {
+      if (fds[i].revents == 0) continue;
+      ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+      if (n > 0) {
+        (i == 0 ? res.out : res.err).append(chunk, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        (i == 0 ? out_open : err_open) = false;
+      }
+    }
+    if (to_child >= 0 && fds[2].revents != 0) {
+      ssize_t n = write(to_child, inv.body.data() + sent, inv.body.size() - sent);
+      if (n > 0) sent += static_cast<size_t>(n);
+      if (n < 0 && errno != EAGAIN && errno != EINTR) sent = inv.body.size();  // child gone
+      if (sent == inv.body.size()) {
+        close(to_child);
+        to_child = -1;
+      }
+    }
+  }
+  if (to_child >= 0) close(to_child);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  res.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  // The plugin writes nothing to stderr; anything there is a sanitizer report.
+  if (!res.err.empty()) ADD_FAILURE() << "the plugin wrote to stderr:\n" << res.err;
+  return res;
+}

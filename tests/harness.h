@@ -1,0 +1,52 @@
+// Runs the built plugin the way a web server does: a clean environment, the
+// request in variables and on standard input, the response bytes and the exit
+// status out. Also makes throwaway folders for nodes and fake tools.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A temporary folder, removed with its contents when the test ends.
+class scratch {
+ public:
+  scratch();
+  ~scratch();
+  scratch(const scratch&) = delete;
+  scratch& operator=(const scratch&) = delete;
+
+  const std::string& path() const { return path_; }
+  // The full path of rel inside the folder.
+  std::string at(const std::string& rel) const;
+  // Writes a file (making its folders); returns its full path.
+  std::string write(const std::string& rel, const std::string& content, bool executable = false);
+  // Makes a folder (and its parents); returns its full path.
+  std::string mkdir(const std::string& rel);
+  // The file's bytes, or "<missing>".
+  std::string read(const std::string& rel) const;
+
+ private:
+  std::string path_;
+};
+
+struct invocation {
+  std::vector<std::string> env;   // the whole environment, "NAME=value" each
+  std::vector<std::string> args;  // after the program name
+  std::string body;               // standard input
+  std::string cwd;                // working directory; empty: an empty folder
+};
+
+struct outcome {
+  std::string out;  // standard output, byte for byte
+  std::string err;  // standard error (the plugin never writes any)
+  int exit_code;    // the exit status, or -N when killed by signal N
+};
+
+// Runs the plugin once and waits for it.
+outcome run_plugin(const invocation& inv);
+
+// The JSON header block of a success.
+extern const char* const kJsonHeaders;
+
+// The bytes of an error response written with a status line.
+std::string error_response(int status, const std::string& reason, const std::string& error,
+                           const std::string& detail);
