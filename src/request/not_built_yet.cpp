@@ -7,9 +7,6 @@ static int not_built() {
   return 1;
 }
 
-int serve_page() {
-  return not_built();
-}
 int action_status(const char*) {
   return not_built();
 }
