@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds, then runs the unit and
-# process-level tests in the normal build and again under the sanitizers.
+# process-level tests in the normal build and again under the sanitizers, and
+# finally the browser tests of the console against a real lighttpd setup.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/ensure-packages.sh $(cat scripts/build-packages.txt)
@@ -11,3 +12,9 @@ for preset in default sanitize; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "== browser tests"
+scripts/ensure-packages.sh lighttpd chromium
+command -v node >/dev/null || scripts/ensure-packages.sh nodejs npm
+npm ci --no-audit --no-fund
+node --test tests/browser/
