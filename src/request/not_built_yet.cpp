@@ -10,9 +10,6 @@ static int not_built() {
 int serve_page() {
   return not_built();
 }
-int action_status(const char*) {
-  return not_built();
-}
 int action_start(const char*, bool) {
   return not_built();
 }
