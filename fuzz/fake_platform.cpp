@@ -28,9 +28,13 @@ uint32_t env_read(const char* name, char* dst, uint32_t cap) {
   return static_cast<uint32_t>(n);
 }
 
-const char* last_separator(const char* path) { return strrchr(path, '/'); }
+const char* last_separator(const char* path) {
+  return strrchr(path, '/');
+}
 
-bool shell_escapes(unsigned char c) { return c == '"' || c == '$' || c == '`' || c == '\\'; }
+bool shell_escapes(unsigned char c) {
+  return c == '"' || c == '$' || c == '`' || c == '\\';
+}
 
 int path_kind(const char* path) {
   if (world().files.count(path)) return 0;
@@ -98,9 +102,13 @@ int shell_close(FILE* stream) {
   return world().status;
 }
 
-bool shell_not_found(int status) { return ((status >> 8) & 0xff) == 127; }
+bool shell_not_found(int status) {
+  return ((status >> 8) & 0xff) == 127;
+}
 
-int64_t now_seconds() { return world().now; }
+int64_t now_seconds() {
+  return world().now;
+}
 
 char* read_whole_file(const char* path, uint64_t max_bytes) {
   auto it = world().files.find(path);

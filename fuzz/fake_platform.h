@@ -16,7 +16,7 @@ struct fake_world {
   int status = 0;                            // what every tool run exits with
   bool start_fails = false;                  // the shell cannot be started
   int64_t now = 1767225600;
-  std::vector<std::string> commands;         // every command line run
+  std::vector<std::string> commands;  // every command line run
 };
 
 // The state the fake platform serves; reset it before each input.

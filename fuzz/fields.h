@@ -23,4 +23,6 @@ inline std::vector<std::string> split_fields(const uint8_t* data, size_t size, s
 }
 
 // The text up to its first NUL, as C functions will see it.
-inline std::string c_text(const std::string& s) { return std::string(s.c_str()); }
+inline std::string c_text(const std::string& s) {
+  return std::string(s.c_str());
+}

@@ -16,7 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* start = text.c_str();
   const char* end = start + text.size();
   // Also a shorter view, as for a reply line inside a longer capture.
-  const char* mid = start + (f[1].size() > 1 ? static_cast<unsigned char>(f[1][1]) % (text.size() + 1) : text.size());
+  const char* mid =
+      start +
+      (f[1].size() > 1 ? static_cast<unsigned char>(f[1][1]) % (text.size() + 1) : text.size());
 
   char* out = static_cast<char*>(malloc(cap));  // exact size: ASan sees any overrun
   for (const char* stop : {end, mid}) {

@@ -1,8 +1,8 @@
 #include "node.h"
 
+#include "fake_log.h"
+
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 node::node() {
   env = {"QUORIN_CREDS_PATH=" + creds_path(), "PATH=/usr/bin:/bin"};
@@ -52,24 +52,7 @@ void node::fake_refresh() {
 }
 
 std::vector<std::vector<std::string>> node::calls() const {
-  std::vector<std::vector<std::string>> runs;
-  std::ifstream in(dir_.at("calls.log"), std::ios::binary);
-  int count = 0;
-  while (in >> count) {
-    in.get();  // line feed
-    std::vector<std::string> args;
-    for (int i = 0; i < count; i++) {
-      size_t len = 0;
-      in >> len;
-      in.get();  // colon
-      std::string arg(len, '\0');
-      in.read(arg.data(), static_cast<std::streamsize>(len));
-      in.get();  // line feed
-      args.push_back(arg);
-    }
-    runs.push_back(args);
-  }
-  return runs;
+  return read_fake_log(dir_.at("calls.log"));
 }
 
 outcome node::get(const std::string& query, const std::string& body) const {
