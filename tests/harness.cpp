@@ -40,6 +40,7 @@ scratch::scratch() {
 }
 
 scratch::~scratch() {
+  if (path_.empty()) return;  // moved from
   std::error_code ec;
   fs::remove_all(path_, ec);
 }

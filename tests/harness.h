@@ -11,6 +11,7 @@ class scratch {
  public:
   scratch();
   ~scratch();
+  scratch(scratch&& other) noexcept : path_(std::move(other.path_)) { other.path_.clear(); }
   scratch(const scratch&) = delete;
   scratch& operator=(const scratch&) = delete;
 

@@ -19,8 +19,8 @@ int query_has(const char* query, const char* name) {
   if (query == nullptr || query[0] == '\0') return 0;
   size_t n = strlen(name);
   return find_segment(query, [&](const char* seg) {
-           char after = seg[n];
-           return strncmp(seg, name, n) == 0 && (after == '\0' || after == '&' || after == '=');
+           if (strncmp(seg, name, n) != 0) return false;
+           return seg[n] == '\0' || seg[n] == '&' || seg[n] == '=';
          }) != nullptr;
 }
 

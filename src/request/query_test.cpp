@@ -13,18 +13,10 @@ TEST(QueryHas, Segments) {
     const char* name;
     int expect;
   } cases[] = {
-      {nullptr, "action", 0},
-      {"", "action", 0},
-      {"action", "action", 1},
-      {"action=", "action", 1},
-      {"action=x", "action", 1},
-      {"x=1&action&y=2", "action", 1},
-      {"actions=1", "action", 0},
-      {"Action=1", "action", 0},
-      {"myaction=1", "action", 0},
-      {"x=1;action=2", "action", 0},
-      {"x=1&", "action", 0},
-      {"x=action", "action", 0},
+      {nullptr, "action", 0},        {"", "action", 0},         {"action", "action", 1},
+      {"action=", "action", 1},      {"action=x", "action", 1}, {"x=1&action&y=2", "action", 1},
+      {"actions=1", "action", 0},    {"Action=1", "action", 0}, {"myaction=1", "action", 0},
+      {"x=1;action=2", "action", 0}, {"x=1&", "action", 0},     {"x=action", "action", 0},
       {"&&format", "format", 1},
   };
   for (const auto& c : cases)
@@ -67,9 +59,9 @@ TEST(ForceFlag, FirstCharacterDecides) {
     const char* value;
     int found;
     bool expect;
-  } cases[] = {{"1", 1, true},    {"yes", 1, true}, {"true", 1, true}, {"T", 1, true},
-               {"Yes", 1, false}, {"", 1, false},   {"0", 1, false},   {"false", 1, false},
-               {"1", 0, false}};
+  } cases[] = {{"1", 1, true},  {"yes", 1, true},    {"true", 1, true},
+               {"T", 1, true},  {"Yes", 1, false},   {"", 1, false},
+               {"0", 1, false}, {"false", 1, false}, {"1", 0, false}};
   for (const auto& c : cases) EXPECT_EQ(force_flag(c.value, c.found), c.expect) << c.value;
 }
 

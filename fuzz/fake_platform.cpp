@@ -1,0 +1,120 @@
+#include "fake_platform.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+fake_world& world() {
+  static fake_world w;
+  return w;
+}
+
+void platform_init() {}
+
+const char* env_get(const char* name) {
+  auto it = world().env.find(name);
+  return it == world().env.end() ? nullptr : it->second.c_str();
+}
+
+uint32_t env_read(const char* name, char* dst, uint32_t cap) {
+  if (cap > 0) dst[0] = '\0';
+  const char* v = env_get(name);
+  if (v == nullptr || v[0] == '\0') return 0;
+  size_t n = strlen(v);
+  if (n >= cap) return static_cast<uint32_t>(n + 1);
+  memcpy(dst, v, n + 1);
+  return static_cast<uint32_t>(n);
+}
+
+const char* last_separator(const char* path) {
+  return strrchr(path, '/');
+}
+
+bool shell_escapes(unsigned char c) {
+  return c == '"' || c == '$' || c == '`' || c == '\\';
+}
+
+int path_kind(const char* path) {
+  if (world().files.count(path)) return 0;
+  for (const std::string& d : world().dirs)
+    if (d == path) return 1;
+  return -1;
+}
+
+void list_json_files(const char* folder,
+                     const std::function<void(const char* name, bool is_dir)>& visit) {
+  std::string prefix = std::string(folder) + "/";
+  std::map<std::string, bool> found;  // sorted by name, like the POSIX listing
+  auto consider = [&](const std::string& path, bool is_dir) {
+    if (path.compare(0, prefix.size(), prefix) != 0) return;
+    std::string name = path.substr(prefix.size());
+    if (name.find('/') != std::string::npos || name.size() < 5) return;
+    if (name.compare(name.size() - 5, 5, ".json") == 0) found[name] = is_dir;
+  };
+  for (const auto& [path, content] : world().files) consider(path, false);
+  for (const std::string& d : world().dirs) consider(d, true);
+  for (const auto& [name, is_dir] : found) visit(name.c_str(), is_dir);
+}
+
+void check_command_line(const std::string& line) {
+  // Argument lines are far below the 4095-byte bound, so the redirection is
+  // always there.
+  static const std::string kTail = " 2>/dev/null";
+  if (line.size() < kTail.size() || line.compare(line.size() - kTail.size(), kTail.size(), kTail))
+    abort();
+  std::string body = line.substr(0, line.size() - kTail.size());
+  bool quoted = false;
+  for (size_t i = 0; i < body.size(); i++) {
+    char c = body[i];
+    if (quoted) {
+      if (c == '\\') {
+        char next = i + 1 < body.size() ? body[i + 1] : '\0';
+        if (next != '"' && next != '$' && next != '`' && next != '\\') abort();
+        i++;
+      } else if (c == '"') {
+        quoted = false;
+      } else if (c == '$' || c == '`') {
+        abort();  // would expand inside double quotes
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (!isalnum(static_cast<unsigned char>(c)) && strchr(" -._", c) == nullptr) {
+      abort();  // outside quotes only plain words may stand
+    }
+  }
+  if (quoted) abort();
+}
+
+FILE* shell_open(const char* cmdline) {
+  world().commands.push_back(cmdline);
+  check_command_line(cmdline);
+  if (world().start_fails) return nullptr;
+  static std::string reply;
+  reply = world().reply;
+  if (reply.empty()) return fopen("/dev/null", "r");
+  return fmemopen(reply.data(), reply.size(), "r");
+}
+
+int shell_close(FILE* stream) {
+  fclose(stream);
+  return world().status;
+}
+
+bool shell_not_found(int status) {
+  return ((status >> 8) & 0xff) == 127;
+}
+
+int64_t now_seconds() {
+  return world().now;
+}
+
+char* read_whole_file(const char* path, uint64_t max_bytes) {
+  auto it = world().files.find(path);
+  if (it == world().files.end() || it->second.size() > max_bytes) return nullptr;
+  char* text = static_cast<char*>(malloc(it->second.size() + 1));
+  memcpy(text, it->second.data(), it->second.size());
+  text[it->second.size()] = '\0';
+  return text;
+}

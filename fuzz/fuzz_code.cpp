@@ -1,0 +1,31 @@
+// The finish action's code cleaning: whatever is pasted, a code that passes the
+// check holds nothing a shell reads specially, and quotes into one word.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "fake_platform.h"
+#include "login/code.h"
+#include "login/runner.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  char text[kCodeCap];
+  size_t n = size < kCodeCap - 1 ? size : kCodeCap - 1;
+  memcpy(text, data, n);
+  text[n] = '\0';
+  clean_code(text);
+  if (strlen(text) >= kCodeCap) abort();
+  if (!code_valid(text)) return 0;
+  for (const char* p = text; *p; p++) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c < 0x20 || c == 0x7f || strchr("\"$&';<>\\`|%", c)) abort();
+    if (c == '#') abort();  // the fragment is always cut
+  }
+  char quoted[2112];
+  shell_quote_into(text, quoted, sizeof quoted);
+  if (strlen(quoted) != strlen(text) + 2) abort();  // nothing to escape, nothing cut
+  check_command_line(std::string("\"tool\" --finish ") + quoted + " 2>/dev/null");
+  return 0;
+}

@@ -1,0 +1,53 @@
+#include "login/code.h"
+
+#include <cstring>
+
+#include "support/json_read.h"
+
+int code_valid(const char* text) {
+  size_t n = strlen(text);
+  if (n < 1 || n > 2048) return 0;
+  for (size_t i = 0; i < n; i++) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    // "%" too: the Windows shell expands %NAME% even inside double quotes.
+    if (c < 0x20 || c == 0x7f || strchr("\"$&';<>\\`|%", c) != nullptr) return 0;
+  }
+  return 1;
+}
+
+static int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+static void percent_decode(char* s) {
+  char* out = s;
+  for (const char* p = s; *p != '\0';) {
+    int hi = p[0] == '%' ? hex_digit(p[1]) : -1;
+    int lo = hi >= 0 ? hex_digit(p[2]) : -1;
+    if (lo >= 0) {
+      *out++ = static_cast<char>(hi * 16 + lo);  // a decoded NUL ends the text
+      p += 3;
+    } else {
+      *out++ = *p == '+' ? ' ' : *p;
+      p++;
+    }
+  }
+  *out = '\0';
+}
+
+void clean_code(char text[kCodeCap]) {
+  percent_decode(text);
+  trim_tail(text);
+  if (const char* at = strstr(text, "code=")) {
+    char value[kCodeCap];
+    size_t n = strcspn(at + 5, "&#");
+    if (n > kCodeCap - 1) n = kCodeCap - 1;
+    memcpy(value, at + 5, n);
+    value[n] = '\0';
+    if (value[0] != '\0' && code_valid(value)) memcpy(text, value, n + 1);
+  }
+  text[strcspn(text, "#")] = '\0';
+}

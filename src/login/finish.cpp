@@ -1,0 +1,121 @@
+// Finishing a sign-in: the pasted code goes to the login CLI, and the fresh
+// status comes back.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "login/code.h"
+#include "login/runner.h"
+#include "platform/platform.h"
+#include "request/actions.h"
+#include "request/query.h"
+#include "request/respond.h"
+#include "status/collect.h"
+#include "status/status_doc.h"
+#include "support/json_read.h"
+
+namespace {
+
+constexpr long kBodyMax = 262144;
+
+// Reads a decimal the way the C runtime does: leading white space, one sign,
+// digits up to the first other byte; no digits is 0. Saturates.
+long parse_length(const char* s) {
+  while (*s == ' ' || (*s >= '\t' && *s <= '\r')) s++;
+  bool neg = *s == '-';
+  if (*s == '+' || *s == '-') s++;
+  long v = 0;
+  for (; *s >= '0' && *s <= '9'; s++) v = v > kBodyMax ? v : v * 10 + (*s - '0');
+  return neg ? -v : v;
+}
+
+// The "code" value of the request body, raw, into code; 0 when there is none.
+int code_from_body(char code[kCodeCap]) {
+  const char* announced = env_get("CONTENT_LENGTH");
+  if (announced == nullptr || announced[0] == '\0') return 0;
+  long len = parse_length(announced);
+  if (len < 1 || len > kBodyMax) return 0;
+  char* body = static_cast<char*>(malloc(static_cast<size_t>(len) + 1));
+  if (body == nullptr) return 0;
+  size_t got = fread(body, 1, static_cast<size_t>(len), stdin);
+  body[got] = '\0';
+
+  const char* key = strstr(body, "\"code\"");
+  const char* colon = key ? strchr(key, ':') : nullptr;
+  size_t n = 0;
+  if (colon != nullptr) {
+    const char* p = colon + 1;
+    while (*p == ' ' || *p == '\t') p++;
+    if (*p == '"') p++;
+    while (p[n] != '\0' && p[n] != '"' && n < kCodeCap - 1) n++;
+    memcpy(code, p, n);
+  }
+  code[n] = '\0';
+  free(body);
+  return n > 0;
+}
+
+}  // namespace
+
+int action_finish(const char* name, bool force, const char* query) {
+  char code[kCodeCap];
+  bool have =
+      get_query_val(query, "code", code, sizeof code) ? code[0] != '\0' : code_from_body(code);
+  if (!have) {
+    emit_error(400, "Bad Request", "missing_code", "pass the authorization code as &code=...");
+    return 1;
+  }
+  clean_code(code);
+  if (!code_valid(code)) {
+    emit_error(400, "Bad Request", "invalid_code",
+               "the value is not an authorization code (empty, too long, or contains shell "
+               "characters)");
+    return 1;
+  }
+
+  char quoted_code[2112];
+  shell_quote_into(code, quoted_code, sizeof quoted_code);
+  char args[2272];
+  if (name[0] != '\0') {
+    char quoted_name[192];
+    shell_quote_into(name, quoted_name, sizeof quoted_name);
+    snprintf(args, sizeof args, "--finish %s --name %s%s", quoted_code, quoted_name,
+             force ? " --force" : "");
+  } else {
+    snprintf(args, sizeof args, "--finish %s%s", quoted_code, force ? " --force" : "");
+  }
+
+  buf capture{};
+  if (run_capture(login_bin(), args, &capture) <= 0) {
+    buf_free(&capture);
+    emit_error(200, "OK", "cli_unavailable",
+               "the login CLI is not on this node; install TELLUMAR CODE or set QUORIN_LOGIN_BIN");
+    return 1;
+  }
+  const char* line = last_json_line(&capture);
+  if (line == nullptr) {
+    buf_free(&capture);
+    emit_error(200, "OK", "finish_failed", "the login CLI returned no JSON");
+    return 1;
+  }
+  const char* end = capture.data + capture.len;
+  if (!json_bool_field(line, end, "ok", 0)) {
+    char error[512] = "";
+    json_str_field(line, end, "error", error, sizeof error);
+    buf_free(&capture);
+    emit_error(200, "OK", error[0] ? error : "finish_failed",
+               "Quorin rejected the code, or it has already been used or has expired");
+    return 1;
+  }
+  buf_free(&capture);
+
+  status_rec rec;
+  collect_status(&rec, name);
+  buf b{};
+  buf_adds(&b, "{\"ok\":true,\"state\":\"done\",");
+  emit_status(&b, &rec);
+  buf_adds(&b, "}\n");
+  json_headers();
+  write_buf(&b);
+  return 0;
+}

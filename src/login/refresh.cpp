@@ -1,0 +1,75 @@
+// Renewing the access token through the refresh CLI, judged by the stored
+// expiry before and after the run.
+#include <cstdio>
+
+#include "login/runner.h"
+#include "request/actions.h"
+#include "request/respond.h"
+#include "status/collect.h"
+#include "status/locations.h"
+#include "status/status_doc.h"
+
+namespace {
+
+// Two failures carry no status line: JSON headers and a fixed body.
+int fail(const char* error, const char* detail) {
+  buf b{};
+  buf_addf(&b, "{\"ok\":false,\"error\":\"%s\",\"detail\":", error);
+  buf_json(&b, detail);
+  buf_adds(&b, "}\n");
+  json_headers();
+  write_buf(&b);
+  return 1;
+}
+
+// An expiry in milliseconds, whichever unit the file stores: a refresh CLI may
+// rewrite a millisecond value in seconds, and that is still a renewal.
+int64_t in_ms(int64_t expires_at) {
+  return expires_at > 0 && expires_at <= 100000000000 ? expires_at * 1000 : expires_at;
+}
+
+}  // namespace
+
+int action_refresh(const char* name) {
+  char path[kPathCap];
+  if (name[0] != '\0') {
+    account_file(name, path);
+  } else {
+    creds_path(path);
+  }
+  if (!file_exists(path)) {
+    return fail("no_credentials", "there is no credentials file on this node; start a login first");
+  }
+
+  status_rec rec;
+  collect_status(&rec, name);
+  int64_t before = rec.expires_at;
+
+  char quoted[2048];
+  shell_quote_into(path, quoted, sizeof quoted);
+  char args[1120];
+  snprintf(args, sizeof args, "--credentials-file %s --force", quoted);
+  buf capture{};
+  int ran = run_capture(refresh_bin(), args, &capture);
+  buf_free(&capture);  // only the credentials file tells whether it worked
+  if (ran <= 0) {
+    emit_error(200, "OK", "cli_unavailable",
+               "the refresh CLI is not on this node; install TELLUMAR CODE or set "
+               "QUORIN_REFRESH_BIN");
+    return 1;
+  }
+
+  collect_status(&rec, name);
+  bool done = rec.logged_in && (before <= 0 || in_ms(rec.expires_at) > in_ms(before));
+  if (!done) {
+    return fail("refresh_failed",
+                "the refresh CLI did not update the credentials file; sign in again");
+  }
+  buf b{};
+  buf_adds(&b, "{\"ok\":true,\"refreshed\":true,");
+  emit_status(&b, &rec);
+  buf_adds(&b, "}\n");
+  json_headers();
+  write_buf(&b);
+  return 0;
+}

@@ -1,0 +1,27 @@
+// Runs the login and refresh CLIs through the command shell and finds their
+// reply: the last line of standard output that starts with "{".
+#pragma once
+
+#include <cstddef>
+
+#include "support/buf.h"
+
+// Output kept from one run, in bytes.
+inline constexpr size_t kCaptureMax = 262144;
+
+// The login CLI's command name: QUORIN_LOGIN_BIN, else the default name.
+const char* login_bin();
+
+// The refresh CLI's command name: QUORIN_REFRESH_BIN, else the default name.
+const char* refresh_bin();
+
+// Writes value in double quotes into dst (cap >= 3), escaping what the shell
+// would read inside them; a value that does not fit is cut, always closed.
+void shell_quote_into(const char* value, char* dst, size_t cap);
+
+// Runs "tool args", appending its standard output (at most 256 KiB, trailing
+// white space removed) to capture. 1 ran, 0 not started, -1 not on this node.
+int run_capture(const char* tool, const char* args, buf* capture);
+
+// The start of the last captured line that begins with "{", or null.
+const char* last_json_line(const buf* capture);

@@ -1,0 +1,86 @@
+// Starting a sign-in and cancelling a pending one, both through the login CLI.
+#include <cstdio>
+
+#include "login/runner.h"
+#include "request/actions.h"
+#include "request/respond.h"
+#include "support/json_read.h"
+
+namespace {
+
+constexpr char kCliUnavailable[] =
+    "the login CLI is not on this node; install TELLUMAR CODE or set QUORIN_LOGIN_BIN";
+constexpr char kDefaultHint[] =
+    "Sign in with Quorin, then paste the code shown on the callback page.";
+
+}  // namespace
+
+int action_start(const char* name, bool force) {
+  const char* force_opt = force ? " --force" : "";
+  char args[160];
+  if (name[0] != '\0') {
+    char quoted[192];
+    shell_quote_into(name, quoted, sizeof quoted);
+    snprintf(args, sizeof args, "--start%s --name %s", force_opt, quoted);
+  } else {
+    snprintf(args, sizeof args, "--start%s", force_opt);
+  }
+
+  buf capture{};
+  if (run_capture(login_bin(), args, &capture) <= 0) {
+    buf_free(&capture);
+    emit_error(200, "OK", "cli_unavailable", kCliUnavailable);
+    return 1;
+  }
+  const char* line = last_json_line(&capture);
+  if (line == nullptr) {
+    buf_free(&capture);
+    emit_error(200, "OK", "start_failed", "the login CLI returned no JSON");
+    return 1;
+  }
+  const char* end = capture.data + capture.len;
+  char auth_url[4096] = "", flow[64] = "", hint[512] = "", error[512] = "";
+  json_str_field(line, end, "auth_url", auth_url, sizeof auth_url);
+  json_str_field(line, end, "flow", flow, sizeof flow);
+  json_str_field(line, end, "hint", hint, sizeof hint);
+  int64_t expires_in = json_num_field(line, end, "expires_in");
+  bool ok = json_bool_field(line, end, "ok", 1) && auth_url[0] != '\0';
+  if (!ok) json_str_field(line, end, "error", error, sizeof error);
+  buf_free(&capture);
+
+  if (!ok) {
+    emit_error(200, "OK", error[0] ? error : "start_failed",
+               "the login CLI did not return an authorization URL");
+    return 1;
+  }
+  buf b{};
+  buf_adds(&b, "{\"ok\":true,\"flow\":");
+  buf_json(&b, flow[0] ? flow : "paste_code");
+  buf_adds(&b, ",\"auth_url\":");
+  buf_json(&b, auth_url);
+  buf_addf(&b, ",\"expires_in\":%lld", static_cast<long long>(expires_in > 0 ? expires_in : 600));
+  buf_adds(&b, ",\"hint\":");
+  buf_json(&b, hint[0] ? hint : kDefaultHint);
+  buf_adds(&b, "}\n");
+  json_headers();
+  write_buf(&b);
+  return 0;
+}
+
+int action_cancel(const char* name) {
+  char args[128];
+  if (name[0] != '\0') {
+    char quoted[192];
+    shell_quote_into(name, quoted, sizeof quoted);
+    snprintf(args, sizeof args, "--cancel --name %s", quoted);
+  } else {
+    snprintf(args, sizeof args, "--cancel");
+  }
+  buf capture{};
+  run_capture(login_bin(), args, &capture);  // whatever happens, the answer is the same
+  buf_free(&capture);
+  static constexpr char kCancelled[] = "{\"ok\":true,\"state\":\"cancelled\",\"pending\":false}\n";
+  json_headers();
+  write_out(kCancelled, sizeof kCancelled - 1);
+  return 0;
+}

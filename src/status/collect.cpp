@@ -1,0 +1,146 @@
+#include "status/collect.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "login/runner.h"
+#include "platform/platform.h"
+#include "status/locations.h"
+#include "status/scan_creds.h"
+#include "support/json_read.h"
+
+int64_t expiry_seconds(int64_t expires_at) {
+  return expires_at > 100000000000 ? expires_at / 1000 : expires_at;
+}
+
+int64_t seconds_left(int64_t expires_at, int64_t now) {
+  return expiry_seconds(expires_at) - now;
+}
+
+namespace {
+
+void copy_text(char* dst, size_t cap, const char* src) {
+  snprintf(dst, cap, "%s", src);
+}
+
+void read_credentials(status_rec* rec, const char* name) {
+  if (name[0] != '\0') {
+    account_file(name, rec->credentials_path);
+    copy_text(rec->account, sizeof rec->account, name);
+  } else {
+    creds_path(rec->credentials_path);
+  }
+  char* text = read_file(rec->credentials_path);
+  scan_creds(text, rec, nullptr);
+  free(text);
+}
+
+// The login CLI's own view: it may raise the flags, never lower them.
+void ask_login_cli(status_rec* rec, const char* name) {
+  char args[128];
+  if (name[0] != '\0') {
+    snprintf(args, sizeof args, "--status --name %s", name);
+  } else {
+    snprintf(args, sizeof args, "--status");
+  }
+  buf capture{};
+  int ran = run_capture(login_bin(), args, &capture);
+  if (ran <= 0) {
+    copy_text(rec->cli_error, sizeof rec->cli_error,
+              ran == -1 ? "the login CLI is not on this node" : "could not start the login CLI");
+  } else {
+    rec->cli_present = 1;
+    if (const char* line = last_json_line(&capture)) {
+      const char* end = capture.data + capture.len;
+      if (json_bool_field(line, end, "logged_in", 0)) rec->logged_in = 1;
+      if (json_bool_field(line, end, "has_refresh", 0)) rec->has_refresh = 1;
+      rec->pending = json_bool_field(line, end, "pending", 0);
+      int64_t expires = json_num_field(line, end, "expires_at");
+      if (expires > 0) rec->expires_at = expires;
+      char account[96] = "";
+      json_str_field(line, end, "account", account, sizeof account);
+      if (account[0] != '\0') copy_text(rec->account, sizeof rec->account, account);
+    }
+  }
+  buf_free(&capture);
+}
+
+// The first "PROVIDER=" line with a value names the profile.
+void read_profile(status_rec* rec) {
+  profile_path(rec->profile_file);
+  rec->profile_exists = file_exists(rec->profile_file);
+  if (!rec->profile_exists) return;
+  char* text = read_file(rec->profile_file);
+  if (text == nullptr) return;
+  for (const char* p = text; *p != '\0';) {
+    const char* nl = strchr(p, '\n');
+    size_t len = nl != nullptr ? static_cast<size_t>(nl - p) : strlen(p);
+    if (len >= 1 && len <= 511 && rec->profile[0] == '\0') {
+      char line[kPathCap];
+      memcpy(line, p, len);
+      line[len] = '\0';
+      trim_tail(line);
+      if (strncmp(line, "PROVIDER=", 9) == 0)
+        copy_text(rec->profile, sizeof rec->profile, line + 9);
+    }
+    if (nl == nullptr) break;
+    p = nl + 1;
+  }
+  free(text);
+}
+
+void list_accounts(status_rec* rec, int64_t now) {
+  char dir[kPathCap];
+  accounts_dir(dir);
+  status_rec scratch;
+  list_json_files(dir, [&](const char* file, bool is_dir) {
+    size_t len = strlen(file);
+    if (len <= 5 || rec->account_count >= kMaxAccounts || is_dir) return;
+    account_rec* entry = &rec->accounts[rec->account_count];
+    memset(entry, 0, sizeof *entry);
+    snprintf(entry->name, sizeof entry->name, "%.*s", static_cast<int>(len - 5), file);
+    char path[kPathCap];
+    snprintf(path, sizeof path, "%s%c%s", dir, kPathSep, file);
+    if (char* text = read_file(path)) {
+      memset(&scratch, 0, sizeof scratch);
+      scan_creds(text, &scratch, entry);
+      free(text);
+    }
+    if (entry->expires_at > 0 && entry->logged_in) {
+      entry->expires_in_sec = seconds_left(entry->expires_at, now);
+      entry->expired = entry->expires_in_sec <= 0;
+    }
+    rec->account_count++;
+  });
+}
+
+}  // namespace
+
+int collect_status(status_rec* rec, const char* name) {
+  int64_t now = now_seconds();
+  memset(rec, 0, sizeof *rec);
+  read_credentials(rec, name);
+  ask_login_cli(rec, name);
+  read_profile(rec);
+
+  char marker[kPathCap];
+  pending_marker(name, marker);
+  if (file_exists(marker)) rec->pending = 1;
+
+  if (rec->expires_at > 0) {
+    rec->expires_in_sec = seconds_left(rec->expires_at, now);
+    rec->expired = rec->expires_in_sec <= 0;
+  }
+  if (!rec->logged_in) {
+    rec->expired = 0;
+    rec->expires_in_sec = 0;
+  } else if (rec->account[0] == '\0') {
+    copy_text(rec->account, sizeof rec->account, "default");
+  }
+  if (rec->profile[0] == '\0' && rec->profile_exists) {
+    copy_text(rec->profile, sizeof rec->profile, "quorin_code");
+  }
+  list_accounts(rec, now);
+  return 1;
+}

@@ -1,0 +1,109 @@
+#include "status/locations.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+// A location variable counts only when it exists and is not empty.
+const char* setting(const char* name) {
+  const char* v = env_get(name);
+  return v != nullptr && v[0] != '\0' ? v : nullptr;
+}
+
+void copy_path(const char* src, char out[kPathCap]) {
+  snprintf(out, kPathCap, "%s", src);
+}
+
+// A folder from a variable, else the service folder followed by a fixed name.
+void folder(const char* var, const char* fallback, char out[kPathCap]) {
+  if (const char* v = setting(var)) return copy_path(v, out);
+  char base[kPathCap];
+  quorin_dir(base);
+  snprintf(out, kPathCap, "%s%s", base, fallback);
+}
+
+}  // namespace
+
+const char* home_dir() {
+  static char home[512];
+  // A value counts only when the call reports 1 to 511 characters.
+  auto read = [](const char* name, char* dst) {
+    uint32_t n = env_read(name, dst, 512);
+    return n >= 1 && n < 512;
+  };
+  if (read("USERPROFILE", home)) return home;
+  home[0] = '\0';
+  char rest[512];
+  if (read("HOMEDRIVE", home) && read("HOMEPATH", rest)) {
+    strncat(home, rest, sizeof home - 1 - strlen(home));
+    return home;
+  }
+#ifndef _WIN32
+  // POSIX nodes keep the home folder in HOME.
+  if (read("HOME", home)) return home;
+#endif
+  return nullptr;
+}
+
+void dir_of(const char* path, char out[kPathCap]) {
+  out[0] = '\0';
+  if (path == nullptr) return;
+  copy_path(path, out);
+  const char* sep = last_separator(out);
+  if (sep == nullptr) {
+    out[0] = '\0';
+    return;
+  }
+  out[sep - out + 1] = '\0';
+}
+
+void quorin_dir(char out[kPathCap]) {
+  if (const char* creds = setting("QUORIN_CREDS_PATH")) {
+    dir_of(creds, out);
+    if (out[0] != '\0') return;
+  }
+  const char* home = home_dir();
+  if (home != nullptr && home[0] != '\0') {
+    snprintf(out, kPathCap, "%s%c.quorin%c", home, kPathSep, kPathSep);
+  } else {
+    snprintf(out, kPathCap, ".quorin%c", kPathSep);
+  }
+}
+
+void creds_path(char out[kPathCap]) {
+  folder("QUORIN_CREDS_PATH", ".credentials.json", out);
+}
+
+void accounts_dir(char out[kPathCap]) {
+  folder("QUORIN_ACCOUNTS_DIR", "accounts", out);
+}
+
+void account_file(const char* name, char out[kPathCap]) {
+  char dir[kPathCap];
+  accounts_dir(dir);
+  snprintf(out, kPathCap, "%s%c%s.json", dir, kPathSep, name);
+}
+
+void profile_path(char out[kPathCap]) {
+  char dir[kPathCap];
+  folder("QUORIN_ENV_DIR", "tellumar-env", dir);
+  snprintf(out, kPathCap, "%s%cquorin_code.txt", dir, kPathSep);
+}
+
+void pending_marker(const char* name, char out[kPathCap]) {
+  char dir[kPathCap];
+  folder("QUORIN_PENDING_DIR", ".login-pending", dir);
+  snprintf(out, kPathCap, "%s%cquorincode-%s.json", dir, kPathSep, name[0] ? name : "default");
+}
+
+char* read_file(const char* path) {
+  if (path == nullptr || path[0] == '\0') return nullptr;
+  return read_whole_file(path, kReadFileMax);
+}
+
+int file_exists(const char* path) {
+  return path_kind(path) == 0;
+}

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Runs the whole process-level suite under strace and proves that the plugin's
+# own processes never open a file for writing, nor create, rename, link or
+# delete one. Its children (the login and refresh CLIs) may; they are other
+# processes once they have been exec'd.
+#   no_write_check.sh PROCESS_TESTS PLUGIN_PATH
+set -euo pipefail
+suite=$1
+plugin=$2
+trace=$(mktemp)
+trap 'rm -f "$trace"' EXIT
+
+strace -f -q -o "$trace" \
+  -e trace=execve,open,openat,creat,rename,renameat,renameat2,unlink,unlinkat,mkdir,mkdirat,rmdir,truncate,link,linkat,symlink,symlinkat \
+  "$suite" --gtest_brief=1 >/dev/null
+
+awk -v plugin="$plugin" '
+  # A pid belongs to the plugin from its exec of the plugin until it ends.
+  $2 ~ /^execve\(/ { split($0, q, "\""); if (q[2] == plugin) { mine[$1] = 1; runs++ } else delete mine[$1]; next }
+  $2 == "+++" { delete mine[$1]; next }
+  !($1 in mine) { next }
+  $2 ~ /^(open|openat|creat)\(/ && $0 ~ /O_WRONLY|O_RDWR|O_CREAT|O_TRUNC|O_APPEND/ { print "write-open: " $0; bad++ }
+  $2 ~ /^(creat|rename|renameat|renameat2|unlink|unlinkat|mkdir|mkdirat|rmdir|truncate|link|linkat|symlink|symlinkat)\(/ { print "changes a file: " $0; bad++ }
+  END {
+    printf "plugin runs traced: %d, writes by the plugin itself: %d\n", runs, bad
+    exit (bad > 0 || runs < 100)
+  }' "$trace"

@@ -1,0 +1,301 @@
+// The status document of whole throwaway nodes, byte for byte where the
+// content is fixed, member by member where it depends on the clock.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <ctime>
+#include <string>
+
+#include "node.h"
+
+namespace {
+
+const std::string kLoggedIn = R"({"quorinAiOauth":{"accessToken":"a","refreshToken":"r",)"
+                              R"("expiresAt":EXP,"subscriptionType":"pro",)"
+                              R"("scopes":["user:inference","user:profile"]}})";
+
+std::string creds_expiring(int64_t expires_at) {
+  std::string s = kLoggedIn;
+  return s.replace(s.find("EXP"), 3, std::to_string(expires_at));
+}
+
+int64_t now() {
+  return static_cast<int64_t>(time(nullptr));
+}
+
+int64_t number(const std::string& reply, const std::string& key) {
+  return std::stoll(member(reply, key));
+}
+
+TEST(Status, EmptyNodeAnswersTheClearedDocument) {
+  node n;
+  for (const char* query : {"action=status", "action=accounts", "action=", "action", "format=x",
+                            "format", "action=status&format=json"}) {
+    outcome o = n.get(query);
+    EXPECT_EQ(o.out, empty_status(n.creds_path())) << query;
+    EXPECT_EQ(o.exit_code, 0);
+  }
+}
+
+TEST(Status, HomeFolderRules) {
+  node n;
+  std::vector<std::string> env = {"HOME=/home/h", "QUERY_STRING=action=status"};
+  outcome o = run_plugin({env, {}, "", n.home()});
+  EXPECT_EQ(member(o.out, "credentials_path"), "\"/home/h/.quorin/.credentials.json\"");
+  env.push_back("USERPROFILE=/users/u");
+  o = run_plugin({env, {}, "", n.home()});
+  EXPECT_EQ(member(o.out, "credentials_path"), "\"/users/u/.quorin/.credentials.json\"");
+  o = run_plugin(
+      {{"HOMEDRIVE=/d", "HOMEPATH=/p", "HOME=/h", "QUERY_STRING=action=status"}, {}, "", n.home()});
+  EXPECT_EQ(member(o.out, "credentials_path"), "\"/d/p/.quorin/.credentials.json\"");
+  o = run_plugin({{"QUERY_STRING=action=status"}, {}, "", n.home()});
+  EXPECT_EQ(member(o.out, "credentials_path"), "\".quorin/.credentials.json\"");
+}
+
+TEST(Status, LoggedInFromTheCredentialsFile) {
+  node n;
+  int64_t expires = (now() + 3600) * 1000;
+  n.credentials(creds_expiring(expires));
+  outcome o = n.get("action=status");
+  EXPECT_EQ(member(o.out, "logged_in"), "true");
+  EXPECT_EQ(number(o.out, "expires_at"), expires);
+  EXPECT_EQ(number(o.out, "expires_at_sec"), expires / 1000);
+  EXPECT_NEAR(static_cast<double>(number(o.out, "expires_in_sec")), 3600, 3);
+  EXPECT_EQ(member(o.out, "expired"), "false");
+  EXPECT_EQ(member(o.out, "has_refresh"), "true");
+  EXPECT_EQ(member(o.out, "account"), "\"default\"");
+  EXPECT_EQ(member(o.out, "subscription"), "\"pro\"");
+  EXPECT_EQ(member(o.out, "scopes"), "\"user:inference,user:profile\"");
+  std::string body = o.out.substr(o.out.find("\r\n\r\n") + 4);
+  EXPECT_EQ(body.find('\n'), body.size() - 1) << "one line, one final line feed";
+}
+
+TEST(Status, ExpiryArithmetic) {
+  struct {
+    int64_t expires_at;
+    std::string expired;
+    int64_t in_sec_min, in_sec_max;
+  } cases[] = {
+      {now() - 60, "true", -63, -59},
+      {(now() - 60) * 1000, "true", -63, -59},
+      {100000000000, "false", 100000000000 - now() - 3, 100000000000 - now()},
+      {100000000001, "true", 100000000 - now() - 3, 100000000 - now()},
+  };
+  for (const auto& c : cases) {
+    node n;
+    n.credentials(creds_expiring(c.expires_at));
+    outcome o = n.get("action=status");
+    EXPECT_EQ(member(o.out, "expired"), c.expired) << c.expires_at;
+    int64_t in = number(o.out, "expires_in_sec");
+    EXPECT_GE(in, c.in_sec_min) << c.expires_at;
+    EXPECT_LE(in, c.in_sec_max) << c.expires_at;
+  }
+}
+
+TEST(Status, TokensWithoutExpiry) {
+  node n;
+  n.credentials(R"({"quorinAiOauth":{"accessToken":"a"}})");
+  outcome o = n.get("action=status");
+  EXPECT_EQ(member(o.out, "logged_in"), "true");
+  EXPECT_EQ(member(o.out, "expires_in_sec"), "0");
+  EXPECT_EQ(member(o.out, "expired"), "false");
+  EXPECT_EQ(member(o.out, "has_refresh"), "false");
+}
+
+TEST(Status, LoginCliReplyMerges) {
+  struct {
+    const char* why;
+    std::string creds;
+    bool marker;
+    std::string reply;
+    std::vector<std::pair<std::string, std::string>> expect;
+  } cases[] = {
+      {"reply cannot log out",
+       creds_expiring((now() + 600) * 1000),
+       false,
+       R"({"logged_in":false,"has_refresh":false})",
+       {{"logged_in", "true"}, {"has_refresh", "true"}, {"cli_present", "true"}}},
+      {"reply raises",
+       "",
+       false,
+       R"({"logged_in":true,"has_refresh":"1","account":"me"})",
+       {{"logged_in", "true"}, {"has_refresh", "true"}, {"account", "\"me\""}}},
+      {"marker wins over pending false",
+       "",
+       true,
+       R"({"pending":false})",
+       {{"pending", "true"}, {"logged_in", "false"}}},
+      {"pending from the reply",
+       "",
+       false,
+       "progress...\n{\"pending\":true}\n",
+       {{"pending", "true"}}},
+      {"expiry replaced when positive",
+       creds_expiring(5),
+       false,
+       "{\"expires_at\":" + std::to_string(now() + 100) + "}",
+       {{"expired", "false"}, {"expires_at", std::to_string(now() + 100)}}},
+      {"expiry kept when not positive",
+       creds_expiring(5),
+       false,
+       R"({"expires_at":0})",
+       {{"expires_at", "5"}, {"expired", "true"}}},
+      {"not logged in keeps the reply's expiry",
+       "",
+       false,
+       R"({"expires_at":99})",
+       {{"expires_at", "99"}, {"expires_in_sec", "0"}, {"expired", "false"}, {"account", "\"\""}}},
+      {"empty account ignored",
+       creds_expiring(5),
+       false,
+       R"({"account":""})",
+       {{"account", "\"default\""}}},
+      {"no JSON line", "", false, "not json", {{"cli_present", "true"}, {"pending", "false"}}},
+      {"only the last JSON line counts",
+       "",
+       false,
+       "{\"pending\":true}\n{\"x\":1}",
+       {{"pending", "false"}}},
+      {"escaped account",
+       "",
+       false,
+       R"({"account":"caf\u00e9 <b>"})",
+       {{"account", "\"caf\xc3\xa9 <b>\""}}},
+  };
+  for (const auto& c : cases) {
+    node n;
+    n.fake_login();
+    n.set("FAKE_REPLY=" + c.reply);
+    n.set("FAKE_EXIT=3");  // the exit status of a tool that ran does not matter
+    if (!c.creds.empty()) n.credentials(c.creds);
+    if (c.marker) n.pending("");
+    outcome o = n.get("action=status");
+    for (const auto& [key, value] : c.expect) EXPECT_EQ(member(o.out, key), value) << c.why;
+    EXPECT_EQ(n.calls(), (std::vector<std::vector<std::string>>{{"--status"}})) << c.why;
+  }
+}
+
+TEST(Status, NamedAccount) {
+  node n;
+  n.fake_login();
+  n.set("FAKE_REPLY={}");
+  outcome o = n.get("action=status&name=work.1");
+  EXPECT_EQ(member(o.out, "credentials_path"), "\"" + n.quorin_dir() + "/accounts/work.1.json\"");
+  EXPECT_EQ(member(o.out, "account"), "\"work.1\"");
+  EXPECT_EQ(member(o.out, "logged_in"), "false");
+  EXPECT_EQ(n.calls(), (std::vector<std::vector<std::string>>{{"--status", "--name", "work.1"}}));
+
+  n.account("work.1", creds_expiring((now() + 60) * 1000));
+  n.set("FAKE_REPLY={\"account\":\"work@example\"}");
+  o = n.get("action=status&name=work.1");
+  EXPECT_EQ(member(o.out, "logged_in"), "true");
+  EXPECT_EQ(member(o.out, "account"), "\"work@example\"");
+}
+
+TEST(Status, NamedAccountPendingMarker) {
+  node n;
+  n.pending("work");
+  EXPECT_EQ(member(n.get("action=status&name=work").out, "pending"), "true");
+  EXPECT_EQ(member(n.get("action=status").out, "pending"), "false");
+  n.pending("");
+  EXPECT_EQ(member(n.get("action=status").out, "pending"), "true");
+}
+
+TEST(Status, LoginCliNotOnThisNode) {
+  node n;
+  n.set("QUORIN_LOGIN_BIN=" + n.home() + "/no-such-tool");
+  n.credentials(creds_expiring((now() + 60) * 1000));
+  outcome o = n.get("action=status");
+  EXPECT_EQ(member(o.out, "cli_present"), "false");
+  EXPECT_EQ(member(o.out, "logged_in"), "true");
+}
+
+TEST(Status, Profile) {
+  struct {
+    std::string text;
+    std::string profile;
+  } cases[] = {
+      {"PROVIDER=\nPROVIDER=work \r\n", "\"work\""},
+      {"# nothing here\n", "\"quorin_code\""},
+      {"", "\"quorin_code\""},
+      {"PROVIDER=" + std::string(600, 'x') + "\nPROVIDER=short", "\"short\""},
+      {" PROVIDER=indented\nprovider=lower", "\"quorin_code\""},
+      {"PROVIDER= spaced", "\" spaced\""},
+      {"PROVIDER=" + std::string(200, 'y'), "\"" + std::string(95, 'y') + "\""},
+  };
+  for (const auto& c : cases) {
+    node n;
+    n.profile(c.text);
+    outcome o = n.get("action=status");
+    EXPECT_EQ(member(o.out, "profile"), c.profile) << c.text.substr(0, 40);
+    EXPECT_EQ(member(o.out, "profile_exists"), "true");
+  }
+}
+
+TEST(Status, NamedAccountListing) {
+  node n;
+  n.account("b", R"({"quorinAiOauth":{"refreshToken":"r","expiresAt":1}})");
+  n.account("a", creds_expiring((now() + 120) * 1000));
+  n.account("c", "not json");
+  n.file(".quorin/accounts/.json", "{}");
+  n.file(".quorin/accounts/notes.txt", "{}");
+  mkdir((n.quorin_dir() + "/accounts/dir.json").c_str(), 0755);
+  outcome o = n.get("action=status");
+  std::string accounts = member(o.out, "accounts");
+  int64_t left = now() + 120;
+  std::string a_in = accounts.substr(accounts.find("\"expires_in_sec\":") + 17);
+  a_in = a_in.substr(0, a_in.find(','));
+  EXPECT_NEAR(static_cast<double>(std::stoll(a_in)), static_cast<double>(left - now()), 3);
+  EXPECT_EQ(accounts,
+            "[{\"name\":\"a\",\"logged_in\":true,\"has_refresh\":true,\"expires_in_sec\":" + a_in +
+                ",\"expired\":false},"
+                "{\"name\":\"b\",\"logged_in\":true,\"has_refresh\":true,\"expires_in_sec\":" +
+                std::to_string(1 - now()) +
+                ",\"expired\":true},"
+                "{\"name\":\"c\",\"logged_in\":false,\"has_refresh\":false,\"expires_in_sec\":0,"
+                "\"expired\":false}]");
+  EXPECT_EQ(member(o.out, "named_accounts"), "true");
+}
+
+TEST(Status, NamedAccountsFlagAndBound) {
+  node n;
+  n.account("only", "{}");
+  EXPECT_EQ(member(n.get("action=status").out, "named_accounts"), "false");
+  for (int i = 0; i < 65; i++) n.account("acct" + std::to_string(100 + i), "{}");
+  std::string accounts = member(n.get("action=status").out, "accounts");
+  size_t count = 0;
+  for (size_t at = accounts.find("{\"name\""); at != std::string::npos;
+       at = accounts.find("{\"name\"", at + 1))
+    count++;
+  EXPECT_EQ(count, 64u);
+  EXPECT_EQ(accounts.find("\"only\""), std::string::npos);  // sorted after acct164: cut
+  EXPECT_NE(accounts.find("\"acct163\""), std::string::npos);
+}
+
+TEST(Status, PathsAreEscaped) {
+  node n;
+  std::string folder = n.home() + "/we\"ird\\dir";
+  n.set("QUORIN_CREDS_PATH=" + folder + "/creds.json");
+  outcome o = n.get("action=status");
+  EXPECT_EQ(member(o.out, "credentials_path"), "\"" + n.home() + "/we\\\"ird\\\\dir/creds.json\"");
+}
+
+// A tool path holding every byte the shell reads inside double quotes still
+// names the tool, and runs nothing else.
+TEST(Status, HostileToolPathRunsNothingElse) {
+  node n;
+  std::string dir = n.home() + "/t $(touch injected) `touch injected2` \\\" x";
+  std::string tool = dir + "/login";
+  n.file("t $(touch injected) `touch injected2` \\\" x/login",
+         "#!/bin/sh\necho '{\"account\":\"hostile-ok\"}'\n");
+  chmod(tool.c_str(), 0755);
+  n.set("QUORIN_LOGIN_BIN=" + tool);
+  outcome o = n.get("action=status");
+  EXPECT_EQ(member(o.out, "cli_present"), "true");
+  EXPECT_EQ(member(o.out, "account"), "\"hostile-ok\"");
+  EXPECT_EQ(n.read("injected"), "<missing>");
+  EXPECT_EQ(n.read("injected2"), "<missing>");
+}
+
+}  // namespace
