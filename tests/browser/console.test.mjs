@@ -14,7 +14,7 @@ import {
   snapshot,
   startServer,
   statusDoc,
-  toastText,
+  expectToast,
   until,
 } from './support.mjs';
 
@@ -246,7 +246,7 @@ describe('failed status calls', () => {
   for (const c of cases) {
     test(`${c.name}: toast, and the pill stays`, async (t) => {
       const { page } = await open(t, { reply: () => c.reply });
-      assert.equal(await toastText(page), c.toast);
+      await expectToast(page, c.toast);
       const s = await snapshot(page);
       assert.deepEqual([s.pill, s.pillText], ['pill off', 'Checking']);
     });
@@ -455,7 +455,7 @@ describe('sign-in', () => {
       const { page } = await open(t, { reply: plugin({ start: reply }) });
       await drawn(page);
       await page.click('#btnRelogin');
-      assert.equal(await toastText(page), text);
+      await expectToast(page, text);
       assert.deepEqual(await page.$eval('#btnRelogin', (b) => [b.disabled, b.textContent]), [
         false,
         'Re-login (replace)',
@@ -508,7 +508,7 @@ describe('sign-in', () => {
       '/plugin_quorincode_login?action=finish&code=' + encodeURIComponent(pasted.trim()),
     );
     hold.release({ body: { ok: true, state: 'done', ...done } });
-    assert.equal(await toastText(page), 'Signed in as me@example.org');
+    await expectToast(page, 'Signed in as me@example.org');
     const s = await snapshot(page);
     assert.deepEqual([s.pillText, s.sub, s.step1, s.step2], ['Logged In', 'me@example.org', true, false]);
     assert.deepEqual(
@@ -533,7 +533,7 @@ describe('sign-in', () => {
     await page.waitForSelector('#step2.on');
     await page.fill('#codeInput', 'qc_1');
     await page.click('#btnFinish');
-    assert.equal(await toastText(page), 'Signed in as Quorin account');
+    await expectToast(page, 'Signed in as Quorin account');
     await page.click('#btnStart');
     await page.waitForSelector('#step2.on');
     await page.fill('#codeInput', 'qc_2');
@@ -598,7 +598,7 @@ describe('sign-in', () => {
     await page.fill('#codeInput', 'half-pasted');
     await page.evaluate(() => note(document.getElementById('loginNote'), 'old', 'err'));
     await page.click('#btnCancel');
-    assert.equal(await toastText(page), 'Pending login cancelled');
+    await expectToast(page, 'Pending login cancelled');
     await page.waitForFunction(() => document.getElementById('pillText').textContent === 'Not Connected');
     const s = await snapshot(page);
     assert.deepEqual([s.step1, s.step2], [true, false]);
@@ -615,7 +615,7 @@ describe('sign-in', () => {
     await drawn(page);
     await page.fill('#codeInput', 'keep');
     await page.click('#btnCancel');
-    assert.equal(await toastText(page), 'Cancel failed: Failed to fetch');
+    await expectToast(page, 'Cancel failed: Failed to fetch');
     assert.equal(await page.inputValue('#codeInput'), 'keep');
     assert.equal(await page.getAttribute('#step2', 'class'), 'step on');
   });
@@ -639,7 +639,7 @@ describe('sign-in', () => {
     await page.click('#btnStart');
     await page.waitForSelector('#step2.on');
     await page.click('#btnCopy');
-    assert.equal(await toastText(page), 'Link copied');
+    await expectToast(page, 'Link copied');
     assert.equal(await page.evaluate(() => navigator.clipboard.readText()), START_OK.body.auth_url);
   });
 
@@ -650,7 +650,7 @@ describe('sign-in', () => {
     await page.waitForSelector('#step2.on');
     await page.evaluate(() => Object.defineProperty(navigator, 'clipboard', { value: undefined }));
     await page.click('#btnCopy');
-    assert.equal(await toastText(page), 'Copy not available');
+    await expectToast(page, 'Copy not available');
   });
 });
 

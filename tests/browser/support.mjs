@@ -185,10 +185,17 @@ export function snapshot(page) {
   });
 }
 
-// The toast's text once it shows.
-export async function toastText(page) {
-  await page.waitForSelector('#toast.show');
-  return page.textContent('#toast');
+// Waits for the toast to show this text; fails naming what it showed instead.
+export async function expectToast(page, text) {
+  try {
+    await page.waitForFunction((want) => {
+      const t = document.getElementById('toast');
+      return t.classList.contains('show') && t.textContent === want;
+    }, text);
+  } catch (e) {
+    const [cls, shown] = await page.$eval('#toast', (t) => [t.className, t.textContent]);
+    throw new Error(`toast "${text}" did not show; the toast is "${shown}" (class "${cls}")`);
+  }
 }
 
 // Waits until check() holds (for state kept on the test's side).

@@ -57,7 +57,7 @@ describe('the theme chosen at load', () => {
   }
 
   const broken = [
-    ['without matchMedia', () => delete window.matchMedia],
+    ['without matchMedia', () => Object.defineProperty(window, 'matchMedia', { value: undefined })],
     ['when matchMedia throws', () => (window.matchMedia = () => { throw new Error('no'); })],
   ];
   for (const [name, initScript] of broken) {
