@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds, then runs the unit and
-# process-level tests in the normal build and again under the sanitizers.
+# process-level tests in the normal build and again under the sanitizers,
+# then the Windows build under wine (scripts/windows-tests.sh).
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/ensure-packages.sh $(cat scripts/build-packages.txt)
@@ -11,3 +12,5 @@ for preset in default sanitize; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+scripts/windows-tests.sh
