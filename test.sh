@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds, then runs the unit and
-# process-level tests in the normal build and again under the sanitizers, and
-# a short run of every fuzz target (FUZZ_SECONDS each, default 30).
+# process-level tests in the normal build and again under the sanitizers, the
+# Windows build under wine (scripts/windows-tests.sh), and a short run of every
+# fuzz target (FUZZ_SECONDS each, default 30).
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/ensure-packages.sh $(cat scripts/build-packages.txt)
@@ -12,6 +13,8 @@ for preset in default sanitize; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+scripts/windows-tests.sh
 
 echo "== fuzz targets"
 fuzz/run.sh "${FUZZ_SECONDS:-30}"
