@@ -32,6 +32,7 @@ for t in "${targets[@]}"; do
     exit 1
   fi
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/$t.log" | grep -o '[0-9]*$')
-  cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$work/$t.log" | tail -1)
-  echo "fuzz_$t: ${seconds}s, $runs executions, $cov, no findings"
+  cov=$(grep -o 'cov: [0-9]*' "$work/$t.log" | tail -1 | grep -o '[0-9]*')
+  edges=$(grep -o 'Loaded 1 modules *([0-9]* inline 8-bit counters' "$work/$t.log" | grep -o '[0-9]* inline' | grep -o '[0-9]*')
+  echo "fuzz_$t: ${seconds}s, $runs executions, $cov of $edges edges covered, no findings"
 done

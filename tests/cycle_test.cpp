@@ -43,8 +43,8 @@ std::string percent_encode(const std::string& s) {
 
 node standin_node() {
   node n;
-  n.set(std::string("QUORIN_LOGIN_BIN=") + LOGIN_STANDIN_PATH);
-  n.set(std::string("QUORIN_REFRESH_BIN=") + REFRESH_STANDIN_PATH);
+  n.set("QUORIN_LOGIN_BIN=" + target_path(target().login_standin));
+  n.set("QUORIN_REFRESH_BIN=" + target_path(target().refresh_standin));
   n.set("STANDIN_SIGNIN_URL=http://127.0.0.1:9/signin.html");
   return n;
 }
@@ -114,7 +114,7 @@ TEST(Cycle, NamedAccount) {
   outcome o = n.get("action=finish&name=work&code=" + code_for(state));
   ASSERT_EQ(o.exit_code, 0) << o.out;
   EXPECT_EQ(member(o.out, "account"), "\"work\"");
-  EXPECT_EQ(member(o.out, "credentials_path"), "\"" + n.quorin_dir() + "/accounts/work.json\"");
+  EXPECT_EQ(member(o.out, "credentials_path"), json_quoted(n.path(".quorin/accounts/work.json")));
 
   o = n.get("action=status");
   EXPECT_EQ(member(o.out, "logged_in"), "false");

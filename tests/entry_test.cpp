@@ -163,4 +163,15 @@ TEST(Routing, UnknownActions) {
   }
 }
 
+// The header lines leave with CR LF and the body with LF, byte for byte: a
+// stream that translates line ends would write CR CR LF.
+TEST(Response, LineEndsLeaveUntranslated) {
+  outcome o = run({"QUERY_STRING=action=x"});
+  EXPECT_EQ(o.out,
+            "Status: 404 Not Found\r\nContent-Type: application/json; charset=utf-8\r\n"
+            "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n"
+            "{\"ok\":false,\"error\":\"unknown_action\",\"detail\":\"x\"}\n");
+  EXPECT_EQ(o.out.find("\r\r"), std::string::npos);
+}
+
 }  // namespace

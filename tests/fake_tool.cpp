@@ -15,6 +15,11 @@
 #include <cstring>
 #include <string>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 static const char* setting(const std::string& action, const char* base) {
   std::string specific = std::string(base) + "_" + action;
   if (const char* v = getenv(specific.c_str())) return v;
@@ -22,6 +27,9 @@ static const char* setting(const std::string& action, const char* base) {
 }
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);  // the reply goes out as it stands
+#endif
   std::string action;
   if (argc > 1) {
     for (const char* p = argv[1]; *p; p++) {

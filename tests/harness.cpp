@@ -33,6 +33,46 @@ std::string error_response(int status, const std::string& reason, const std::str
   return s + "}\n";
 }
 
+namespace {
+
+std::string setting(const char* name, const std::string& fallback) {
+  const char* v = getenv(name);
+  return v != nullptr && v[0] != '\0' ? v : fallback;
+}
+
+}  // namespace
+
+const target_info& target() {
+  static const target_info info = [] {
+    target_info t;
+    t.plugin = setting("PLUGIN_UNDER_TEST", PLUGIN_PATH);
+    t.launcher = setting("PLUGIN_LAUNCHER", "");
+    t.windows = setting("PLUGIN_TARGET", "") == "windows";
+    t.fake_tool = setting("FAKE_TOOL_UNDER_TEST", FAKE_TOOL_PATH);
+    t.login_standin = setting("LOGIN_STANDIN_UNDER_TEST", LOGIN_STANDIN_PATH);
+    t.refresh_standin = setting("REFRESH_STANDIN_UNDER_TEST", REFRESH_STANDIN_PATH);
+    return t;
+  }();
+  return info;
+}
+
+std::string target_path(const std::string& path) {
+  if (!target().windows || path.empty() || path[0] != '/') return path;
+  std::string win = "Z:" + path;  // wine maps the root of this machine to drive Z:
+  for (char& c : win)
+    if (c == '/') c = '\\';
+  return win;
+}
+
+std::string json_quoted(const std::string& text) {
+  std::string s = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') s += '\\';
+    s += c;
+  }
+  return s + "\"";
+}
+
 scratch::scratch() {
   std::string tmpl = (fs::temp_directory_path() / "plugin-test-XXXXXX").string();
   if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -75,6 +115,10 @@ namespace {
 
 // Sanitizer settings pass through the clean environment so reports still work.
 const char* const kForwarded[] = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
+// What wine itself needs: its prefix, and silence on standard error. Wine adds
+// its own variables to the plugin's environment (see docs/windows.md), but
+// none that the plugin reads except USERPROFILE, HOMEDRIVE and HOMEPATH.
+const char* const kForwardedToLauncher[] = {"WINEPREFIX", "WINEDEBUG", "WINESERVER", "WINELOADER"};
 
 const std::string& empty_folder() {
   static scratch* s = new scratch();  // lives to the end of the test program
@@ -89,16 +133,32 @@ void set_nonblocking(int fd) {
 
 outcome run_plugin(const invocation& inv) {
   signal(SIGPIPE, SIG_IGN);  // a child that stops reading its body must not kill us
+  const target_info& t = target();
   std::vector<std::string> env = inv.env;
   for (const char* name : kForwarded)
     if (const char* v = getenv(name)) env.push_back(std::string(name) + "=" + v);
+  if (!t.launcher.empty())
+    for (const char* name : kForwardedToLauncher)
+      if (const char* v = getenv(name)) env.push_back(std::string(name) + "=" + v);
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
 
-  std::string program = PLUGIN_PATH;
-  std::vector<std::string> args = inv.args;
-  std::vector<char*> argv{program.data()};
+  std::vector<std::string> args;
+  if (!t.launcher.empty()) args.push_back(t.launcher);
+  if (t.windows && !inv.windows_env.empty()) {
+    // cmd /c "set A=1&& set B=&& Z:\...\plugin.exe args": no blank before "&&",
+    // which would end up in the value. wine quotes the line as one argument.
+    std::string line;
+    for (const std::string& e : inv.windows_env) line += "set " + e + "&& ";
+    line += target_path(t.plugin);
+    for (const std::string& a : inv.args) line += " " + a;
+    args.insert(args.end(), {"cmd", "/c", line});
+  } else {
+    args.push_back(t.plugin);
+    args.insert(args.end(), inv.args.begin(), inv.args.end());
+  }
+  std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 

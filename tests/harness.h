@@ -29,11 +29,40 @@ class scratch {
   std::string path_;
 };
 
+// The programs under test and the conventions they follow. By default the
+// native build; these variables point the suite at another build:
+//   PLUGIN_UNDER_TEST      the plugin program
+//   PLUGIN_LAUNCHER        a program that runs it (wine), else it runs directly
+//   PLUGIN_TARGET          "windows" for a Windows build (Z:\ paths, cmd.exe)
+//   FAKE_TOOL_UNDER_TEST, LOGIN_STANDIN_UNDER_TEST, REFRESH_STANDIN_UNDER_TEST
+//                          the tools the plugin is pointed at
+// All paths are of this machine; hand them to the plugin through target_path.
+struct target_info {
+  std::string plugin;
+  std::string launcher;
+  bool windows;
+  std::string fake_tool;
+  std::string login_standin;
+  std::string refresh_standin;
+};
+const target_info& target();
+
+// A path of this machine as the program under test names it: unchanged for a
+// native build; for Windows under wine, on drive Z: with backslashes.
+std::string target_path(const std::string& path);
+
+// text as a JSON string literal, quotes included (for expected documents).
+std::string json_quoted(const std::string& text);
+
 struct invocation {
   std::vector<std::string> env;   // the whole environment, "NAME=value" each
   std::vector<std::string> args;  // after the program name
   std::string body;               // standard input
   std::string cwd;                // working directory; empty: an empty folder
+  // Windows only: "NAME=value" set (or, with an empty value, removed) by the
+  // command shell right before the plugin starts, after wine has filled in
+  // its own USERPROFILE, HOMEDRIVE and HOMEPATH.
+  std::vector<std::string> windows_env = {};
 };
 
 struct outcome {

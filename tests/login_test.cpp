@@ -113,7 +113,7 @@ TEST(Start, Failures) {
     EXPECT_EQ(o.exit_code, 1);
   }
   node n;
-  n.set("QUORIN_LOGIN_BIN=/nonexistent/login");
+  n.set("QUORIN_LOGIN_BIN=" + target_path("/nonexistent/login"));
   outcome o = n.get("action=start");
   EXPECT_EQ(o.out, error_response(200, "OK", "cli_unavailable", kUnavailable));
   EXPECT_EQ(o.exit_code, 1);
@@ -131,7 +131,7 @@ TEST(Cancel, AlwaysTheSameAnswer) {
     EXPECT_EQ(n.calls(), (argv_list{{"--cancel", "--name", "work"}}));
   }
   node n;
-  n.set("QUORIN_LOGIN_BIN=/nonexistent/login");
+  n.set("QUORIN_LOGIN_BIN=" + target_path("/nonexistent/login"));
   outcome o = n.get("action=cancel");
   EXPECT_EQ(o.out, answer);
   EXPECT_EQ(o.exit_code, 0);
@@ -187,7 +187,8 @@ TEST(Finish, CodeFromTheBody) {
       {"action=finish", R"({"code":""})", "", ""},
       {"action=finish", R"({"token":"abc"})", "", ""},
       {"action=finish", R"({"code")", "", ""},
-      {"action=finish", std::string("{\"code\":\"ab\0cd\"}", 15), "", "ab"},  // ends at NUL
+      {"action=finish", std::string("{\"code\":\"ab\0cd\"}", 15), "", "ab"},        // ends at NUL
+      {"action=finish", "{\"pad\":\"\x1a\r\n\",\"code\":\"after\"}", "", "after"},  // plain bytes
       {"action=finish&code=", R"({"code":"abc"})", "", ""},
       {"action=finish", "", "", ""},
   };
@@ -246,7 +247,7 @@ TEST(Finish, Failures) {
     EXPECT_EQ(o.exit_code, 1);
   }
   node n;
-  n.set("QUORIN_LOGIN_BIN=/nonexistent/login");
+  n.set("QUORIN_LOGIN_BIN=" + target_path("/nonexistent/login"));
   EXPECT_EQ(n.get("action=finish&code=abc").out,
             error_response(200, "OK", "cli_unavailable", kUnavailable));
 }
@@ -292,7 +293,7 @@ TEST(Refresh, NoCredentials) {
 TEST(Refresh, ToolNotOnThisNode) {
   node n;
   n.credentials(creds(now() + 60));
-  n.set("QUORIN_REFRESH_BIN=/nonexistent/refresh");
+  n.set("QUORIN_REFRESH_BIN=" + target_path("/nonexistent/refresh"));
   outcome o = n.get("action=refresh");
   EXPECT_EQ(o.out, error_response(200, "OK", "cli_unavailable",
                                   "the refresh CLI is not on this node; install TELLUMAR CODE or "
@@ -348,12 +349,13 @@ TEST(Refresh, SuccessCarriesTheNewLifetime) {
   EXPECT_NEAR(std::stod(member(o.out, "expires_in_sec")), 7200, 3);
   EXPECT_EQ(member(o.out, "account"), "\"work\"");
   EXPECT_EQ(n.calls(),
-            (argv_list{{"--credentials-file", n.quorin_dir() + "/accounts/work.json", "--force"}}));
+            (argv_list{{"--credentials-file", n.path(".quorin/accounts/work.json"), "--force"}}));
 }
 
 // A credentials path under folders named with every byte the shell reads
 // inside double quotes reaches the refresh CLI unchanged and runs nothing.
 TEST(Refresh, HostilePathReachesTheToolUnchanged) {
+  if (target().windows) GTEST_SKIP() << "no \" or \\ in a Windows file name";
   node n;
   n.fake_refresh();
   std::string rel = "a $(touch injected) `touch injected2` \\ \"q\" $HOME/creds.json";
@@ -365,6 +367,22 @@ TEST(Refresh, HostilePathReachesTheToolUnchanged) {
   EXPECT_EQ(n.calls(), (argv_list{{"--credentials-file", path, "--force"}}));
   EXPECT_EQ(n.read("injected"), "<missing>");
   EXPECT_EQ(n.read("injected2"), "<missing>");
+}
+
+// The Windows counterpart: a folder named with what cmd.exe reads outside
+// double quotes.
+TEST(Refresh, HostileWindowsPathReachesTheToolUnchanged) {
+  if (!target().windows) GTEST_SKIP() << "cmd.exe conventions";
+  node n;
+  n.fake_refresh();
+  std::string rel = "a & mkdir injected & (b) ^& !x! ;,= '/creds.json";
+  n.file(rel, creds(now() - 5));
+  n.set("QUORIN_CREDS_PATH=" + n.path(rel));
+  n.set("FAKE_WRITE=" + creds(now() + 60));
+  outcome o = n.get("action=refresh");
+  EXPECT_EQ(member(o.out, "ok"), "true");
+  EXPECT_EQ(n.calls(), (argv_list{{"--credentials-file", n.path(rel), "--force"}}));
+  EXPECT_EQ(n.read("injected"), "<missing>");
 }
 
 }  // namespace

@@ -42,13 +42,13 @@ void node::set(const std::string& assignment) {
 }
 
 void node::fake_login() {
-  set(std::string("QUORIN_LOGIN_BIN=") + FAKE_TOOL_PATH);
-  set("FAKE_LOG=" + dir_.at("calls.log"));
+  set("QUORIN_LOGIN_BIN=" + target_path(target().fake_tool));
+  set("FAKE_LOG=" + path("calls.log"));
 }
 
 void node::fake_refresh() {
-  set(std::string("QUORIN_REFRESH_BIN=") + FAKE_TOOL_PATH);
-  set("FAKE_LOG=" + dir_.at("calls.log"));
+  set("QUORIN_REFRESH_BIN=" + target_path(target().fake_tool));
+  set("FAKE_LOG=" + path("calls.log"));
 }
 
 std::vector<std::vector<std::string>> node::calls() const {
@@ -88,9 +88,9 @@ std::string empty_status(const std::string& creds_path) {
          "{\"ok\":true,\"plugin\":\"plugin_quorincode_login\",\"version\":\"1.0.0\","
          "\"logged_in\":false,\"expires_at\":0,\"expires_at_sec\":0,\"expires_in_sec\":0,"
          "\"expired\":false,\"has_refresh\":false,\"account\":\"\",\"pending\":false,"
-         "\"cli_present\":false,\"credentials_path\":\"" +
-         creds_path +
-         "\",\"profile\":\"\",\"profile_exists\":false,\"named_accounts\":false,"
+         "\"cli_present\":false,\"credentials_path\":" +
+         json_quoted(creds_path) +
+         ",\"profile\":\"\",\"profile_exists\":false,\"named_accounts\":false,"
          "\"subscription\":\"\",\"scopes\":\"\",\"accounts\":[],"
          "\"flow\":\"paste_code\",\"protocol\":\"TLLOGIN-MACHINE-V1\"}\n";
 }

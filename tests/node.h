@@ -11,10 +11,12 @@ class node {
  public:
   node();
 
-  // The node's folders and files.
+  // The node's folder on this machine (the plugin's working directory).
   std::string home() const { return dir_.path(); }
-  std::string quorin_dir() const { return dir_.at(".quorin"); }
-  std::string creds_path() const { return dir_.at(".quorin/.credentials.json"); }
+  // A path below the home folder as the plugin names it (target_path).
+  std::string path(const std::string& rel) const { return target_path(dir_.at(rel)); }
+  // The default credentials file, as the plugin names it.
+  std::string creds_path() const { return path(".quorin/.credentials.json"); }
 
   // Writes the default credentials file, a named-account file, the profile
   // file, or a pending marker ("" for the default account).
@@ -22,7 +24,7 @@ class node {
   void account(const std::string& name, const std::string& json);
   void profile(const std::string& text);
   void pending(const std::string& name);
-  // Any file below the home folder.
+  // Any file below the home folder; returns its path on this machine.
   std::string file(const std::string& rel, const std::string& content);
   std::string read(const std::string& rel) const { return dir_.read(rel); }
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 #include "node.h"
@@ -39,6 +40,7 @@ TEST(Status, EmptyNodeAnswersTheClearedDocument) {
 }
 
 TEST(Status, HomeFolderRules) {
+  if (target().windows) GTEST_SKIP() << "HOME is a POSIX fallback";
   node n;
   std::vector<std::string> env = {"HOME=/home/h", "QUERY_STRING=action=status"};
   outcome o = run_plugin({env, {}, "", n.home()});
@@ -51,6 +53,32 @@ TEST(Status, HomeFolderRules) {
   EXPECT_EQ(member(o.out, "credentials_path"), "\"/d/p/.quorin/.credentials.json\"");
   o = run_plugin({{"QUERY_STRING=action=status"}, {}, "", n.home()});
   EXPECT_EQ(member(o.out, "credentials_path"), "\".quorin/.credentials.json\"");
+}
+
+// Wine fills in USERPROFILE, HOMEDRIVE and HOMEPATH of its own, so the command
+// shell sets (or with "NAME=" removes) them right before the plugin starts.
+TEST(Status, WindowsHomeFolderRules) {
+  if (!target().windows) GTEST_SKIP() << "Windows home variables";
+  node n;
+  struct {
+    std::vector<std::string> set;
+    std::string creds;
+  } cases[] = {
+      {{"USERPROFILE=C:\\users\\u", "HOMEDRIVE=D:", "HOMEPATH=\\p"},
+       "C:\\users\\u\\.quorin\\.credentials.json"},
+      {{"USERPROFILE=", "HOMEDRIVE=D:", "HOMEPATH=\\p"}, "D:\\p\\.quorin\\.credentials.json"},
+      {{"USERPROFILE=" + std::string(511, 'u')},
+       std::string(511, 'u') + "\\.quorin\\.credentials.json"},
+      {{"USERPROFILE=" + std::string(512, 'u'), "HOMEDRIVE=D:", "HOMEPATH=\\p"},
+       "D:\\p\\.quorin\\.credentials.json"},
+      {{"USERPROFILE=", "HOMEDRIVE=D:", "HOMEPATH="}, ".quorin\\.credentials.json"},
+      {{"USERPROFILE=", "HOMEDRIVE=", "HOMEPATH=\\p"}, ".quorin\\.credentials.json"},
+  };
+  for (const auto& c : cases) {
+    outcome o = run_plugin({{"QUERY_STRING=action=status"}, {}, "", n.home(), c.set});
+    EXPECT_EQ(member(o.out, "credentials_path"), json_quoted(c.creds)) << c.set[0].substr(0, 20);
+    EXPECT_EQ(o.exit_code, 0);
+  }
 }
 
 TEST(Status, LoggedInFromTheCredentialsFile) {
@@ -72,24 +100,28 @@ TEST(Status, LoggedInFromTheCredentialsFile) {
 }
 
 TEST(Status, ExpiryArithmetic) {
+  int64_t t = now();
   struct {
     int64_t expires_at;
+    int64_t expiry_sec;  // the same moment in seconds
     std::string expired;
-    int64_t in_sec_min, in_sec_max;
   } cases[] = {
-      {now() - 60, "true", -63, -59},
-      {(now() - 60) * 1000, "true", -63, -59},
-      {100000000000, "false", 100000000000 - now() - 3, 100000000000 - now()},
-      {100000000001, "true", 100000000 - now() - 3, 100000000 - now()},
+      {t - 60, t - 60, "true"},
+      {(t - 60) * 1000, t - 60, "true"},
+      {100000000000, 100000000000, "false"},
+      {100000000001, 100000000, "true"},
   };
   for (const auto& c : cases) {
     node n;
     n.credentials(creds_expiring(c.expires_at));
+    int64_t before = now();
     outcome o = n.get("action=status");
+    int64_t after = now();
     EXPECT_EQ(member(o.out, "expired"), c.expired) << c.expires_at;
+    // The plugin reads the clock between the two readings taken here.
     int64_t in = number(o.out, "expires_in_sec");
-    EXPECT_GE(in, c.in_sec_min) << c.expires_at;
-    EXPECT_LE(in, c.in_sec_max) << c.expires_at;
+    EXPECT_GE(in, c.expiry_sec - after) << c.expires_at;
+    EXPECT_LE(in, c.expiry_sec - before) << c.expires_at;
   }
 }
 
@@ -162,6 +194,11 @@ TEST(Status, LoginCliReplyMerges) {
        false,
        R"({"account":"caf\u00e9 <b>"})",
        {{"account", "\"caf\xc3\xa9 <b>\""}}},
+      {"0x1A and CR LF in the output are plain bytes",
+       "",
+       false,
+       "progress \x1a 50%\r\n{\"pending\":true,\"account\":\"after\"}\r\n",
+       {{"pending", "true"}, {"account", "\"after\""}}},
   };
   for (const auto& c : cases) {
     node n;
@@ -181,7 +218,7 @@ TEST(Status, NamedAccount) {
   n.fake_login();
   n.set("FAKE_REPLY={}");
   outcome o = n.get("action=status&name=work.1");
-  EXPECT_EQ(member(o.out, "credentials_path"), "\"" + n.quorin_dir() + "/accounts/work.1.json\"");
+  EXPECT_EQ(member(o.out, "credentials_path"), json_quoted(n.path(".quorin/accounts/work.1.json")));
   EXPECT_EQ(member(o.out, "account"), "\"work.1\"");
   EXPECT_EQ(member(o.out, "logged_in"), "false");
   EXPECT_EQ(n.calls(), (std::vector<std::vector<std::string>>{{"--status", "--name", "work.1"}}));
@@ -204,7 +241,7 @@ TEST(Status, NamedAccountPendingMarker) {
 
 TEST(Status, LoginCliNotOnThisNode) {
   node n;
-  n.set("QUORIN_LOGIN_BIN=" + n.home() + "/no-such-tool");
+  n.set("QUORIN_LOGIN_BIN=" + n.path("no-such-tool"));
   n.credentials(creds_expiring((now() + 60) * 1000));
   outcome o = n.get("action=status");
   EXPECT_EQ(member(o.out, "cli_present"), "false");
@@ -240,18 +277,27 @@ TEST(Status, NamedAccountListing) {
   n.account("c", "not json");
   n.file(".quorin/accounts/.json", "{}");
   n.file(".quorin/accounts/notes.txt", "{}");
-  mkdir((n.quorin_dir() + "/accounts/dir.json").c_str(), 0755);
+  mkdir((n.home() + "/.quorin/accounts/dir.json").c_str(), 0755);
+  int64_t before = now();
   outcome o = n.get("action=status");
+  int64_t after = now();
   std::string accounts = member(o.out, "accounts");
-  int64_t left = now() + 120;
-  std::string a_in = accounts.substr(accounts.find("\"expires_in_sec\":") + 17);
-  a_in = a_in.substr(0, a_in.find(','));
-  EXPECT_NEAR(static_cast<double>(std::stoll(a_in)), static_cast<double>(left - now()), 3);
+  auto in_sec = [&](const std::string& name) {
+    size_t entry = accounts.find("{\"name\":\"" + name + "\"");
+    std::string v = accounts.substr(accounts.find("\"expires_in_sec\":", entry) + 17);
+    return v.substr(0, v.find(','));
+  };
+  std::string a_in = in_sec("a");
+  std::string b_in = in_sec("b");
+  EXPECT_NEAR(static_cast<double>(std::stoll(a_in)), 120, 3);
+  // The plugin reads the clock between the two readings taken here.
+  EXPECT_GE(std::stoll(b_in), 1 - after);
+  EXPECT_LE(std::stoll(b_in), 1 - before);
   EXPECT_EQ(accounts,
             "[{\"name\":\"a\",\"logged_in\":true,\"has_refresh\":true,\"expires_in_sec\":" + a_in +
                 ",\"expired\":false},"
                 "{\"name\":\"b\",\"logged_in\":true,\"has_refresh\":true,\"expires_in_sec\":" +
-                std::to_string(1 - now()) +
+                b_in +
                 ",\"expired\":true},"
                 "{\"name\":\"c\",\"logged_in\":false,\"has_refresh\":false,\"expires_in_sec\":0,"
                 "\"expired\":false}]");
@@ -275,6 +321,15 @@ TEST(Status, NamedAccountsFlagAndBound) {
 
 TEST(Status, PathsAreEscaped) {
   node n;
+  if (target().windows) {
+    // No double quote in a Windows file name; each backslash separator is escaped.
+    n.set("QUORIN_CREDS_PATH=" + n.path("we'ird dir/creds.json"));
+    std::string expected = "\"Z:";
+    for (char c : n.home() + "/we'ird dir/creds.json")
+      expected += c == '/' ? "\\\\" : std::string(1, c);
+    EXPECT_EQ(member(n.get("action=status").out, "credentials_path"), expected + "\"");
+    return;
+  }
   std::string folder = n.home() + "/we\"ird\\dir";
   n.set("QUORIN_CREDS_PATH=" + folder + "/creds.json");
   outcome o = n.get("action=status");
@@ -284,6 +339,7 @@ TEST(Status, PathsAreEscaped) {
 // A tool path holding every byte the shell reads inside double quotes still
 // names the tool, and runs nothing else.
 TEST(Status, HostileToolPathRunsNothingElse) {
+  if (target().windows) GTEST_SKIP() << "a #!/bin/sh tool";
   node n;
   std::string dir = n.home() + "/t $(touch injected) `touch injected2` \\\" x";
   std::string tool = dir + "/login";
@@ -296,6 +352,38 @@ TEST(Status, HostileToolPathRunsNothingElse) {
   EXPECT_EQ(member(o.out, "account"), "\"hostile-ok\"");
   EXPECT_EQ(n.read("injected"), "<missing>");
   EXPECT_EQ(n.read("injected2"), "<missing>");
+}
+
+// The Windows counterpart: a folder named with what cmd.exe reads outside
+// double quotes holds the tool, run with a quoted argument line; nothing else
+// runs. Checked with the .exe fake and with a batch file.
+TEST(Status, HostileWindowsToolPathRunsNothingElse) {
+  if (!target().windows) GTEST_SKIP() << "cmd.exe conventions";
+  namespace fs = std::filesystem;
+  const std::string dir = "t & mkdir injected & (mkdir injected2) ^& !x! ;,= x";
+  for (const char* kind : {"exe", "bat"}) {
+    node n;
+    fs::create_directories(n.home() + "/" + dir);
+    std::string tool = dir + "/login." + kind;
+    bool exe = std::string(kind) == "exe";
+    if (exe) {
+      fs::copy_file(target().fake_tool, n.home() + "/" + tool);
+      n.set("FAKE_LOG=" + n.path("calls.log"));
+      n.set("FAKE_REPLY={\"account\":\"hostile-ok\"}");
+    } else {
+      // %~3 is the account name with its quotes removed: --status --name "work".
+      n.file(tool, "@echo {\"account\":\"%~3-ok\"}\r\n");
+    }
+    n.set("QUORIN_LOGIN_BIN=" + n.path(tool));
+    outcome o = n.get("action=status&name=work");
+    EXPECT_EQ(member(o.out, "cli_present"), "true") << kind;
+    EXPECT_EQ(member(o.out, "account"), exe ? "\"hostile-ok\"" : "\"work-ok\"") << kind;
+    if (exe) {
+      EXPECT_EQ(n.calls(), (std::vector<std::vector<std::string>>{{"--status", "--name", "work"}}));
+    }
+    EXPECT_FALSE(fs::exists(n.home() + "/injected")) << kind;
+    EXPECT_FALSE(fs::exists(n.home() + "/injected2")) << kind;
+  }
 }
 
 }  // namespace

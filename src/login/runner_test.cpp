@@ -6,7 +6,10 @@
 #include <cstring>
 #include <string>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <filesystem>
+#include <fstream>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -42,6 +45,7 @@ TEST(ShellQuoteInto, WrapsEscapesAndCuts) {
   // The Windows shell reads only the double quote specially.
   cases[6] = {"$(id)`id`\\", 32, "\"$(id)`id`\\\""};
   cases[7] = {"ab$", 6, "\"ab$\""};
+  cases[8] = {"ab$", 7, "\"ab$\""};
 #endif
   for (const auto& c : cases) EXPECT_EQ(quote(c.value, c.cap), c.quoted) << c.value;
 }
@@ -136,6 +140,59 @@ TEST(RunCapture, NoOutputStillRan) {
   EXPECT_EQ(run_capture(tool.path.c_str(), "", &out), 1);
   EXPECT_EQ(last_json_line(&out), nullptr);
   buf_free(&out);
+}
+
+#else  // _WIN32
+
+// A batch file as the tool, in a folder whose name cmd.exe would read
+// specially outside double quotes; data.bin beside it holds raw bytes.
+struct batch_tool {
+  std::filesystem::path dir;
+  std::string path;
+  batch_tool(const std::string& body, const std::string& data = "") {
+    // Named after the test: ctest runs tests side by side.
+    dir = std::filesystem::temp_directory_path() /
+          (std::string("runner test & (x) ^ ") +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir);
+    path = (dir / "tool.bat").string();
+    std::ofstream(path, std::ios::binary) << "@echo off\r\n" << body << "\r\n";
+    std::ofstream(dir / "data.bin", std::ios::binary) << data;
+  }
+  ~batch_tool() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+};
+
+// cmd /c drops the first and the last quote of a line holding more than two,
+// so a quoted argument would cost the tool its name.
+TEST(RunCapture, ArgumentLineWithQuotesReachesTheTool) {
+  batch_tool tool("echo [%~1][%~2][%~3]");
+  buf out{};
+  EXPECT_EQ(run_capture(tool.path.c_str(), "--status --name \"a b\"", &out), 1);
+  EXPECT_EQ(std::string(out.data ? out.data : "", out.len), "[--status][--name][a b]");
+  buf_free(&out);
+}
+
+// Read in text mode, the output would end at 0x1A and lose its CRs.
+TEST(RunCapture, OutputArrivesByteForByte) {
+  batch_tool tool("type \"%~dp0data.bin\"", "progress \x1a\r\n{\"ok\":true}\r\n");
+  buf out{};
+  EXPECT_EQ(run_capture(tool.path.c_str(), "", &out), 1);
+  EXPECT_EQ(std::string(out.data ? out.data : "", out.len), "progress \x1a\r\n{\"ok\":true}");
+  buf_free(&out);
+}
+
+TEST(RunCapture, NotOnThisNodeAndNotStarted) {
+  batch_tool exits("exit /b 3");  // ran, whatever its exit code
+  buf out{};
+  EXPECT_EQ(run_capture(exits.path.c_str(), "--status", &out), 1);
+  // cmd answers a missing command with exit code 9009.
+  EXPECT_EQ(run_capture("C:\\nonexistent\\quorin-tool.exe", "--status", &out), -1);
+  EXPECT_EQ(run_capture("C:\\nonexistent\\quorin-tool.exe", "--name \"a\"", &out), -1);
+  EXPECT_EQ(run_capture("", "--status", &out), 0);
+  EXPECT_EQ(out.data, nullptr);
 }
 
 #endif  // _WIN32

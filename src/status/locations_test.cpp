@@ -70,7 +70,7 @@ TEST_F(Locations, HomeFolder) {
 }
 
 TEST_F(Locations, DefaultsUnderTheHomeFolder) {
-  set("USERPROFILE", "/home/q");
+  set("USERPROFILE", sep("/home/q"));
   EXPECT_EQ(path(quorin_dir), sep("/home/q/.quorin/"));
   EXPECT_EQ(path(creds_path), sep("/home/q/.quorin/.credentials.json"));
   EXPECT_EQ(path(accounts_dir), sep("/home/q/.quorin/accounts"));
@@ -88,7 +88,7 @@ TEST_F(Locations, NoHomeGivesARelativeFolder) {
 }
 
 TEST_F(Locations, CredentialsPathNamesTheServiceFolder) {
-  set("USERPROFILE", "/home/q");
+  set("USERPROFILE", sep("/home/q"));
   set("QUORIN_CREDS_PATH", "/srv/node/creds.json");
   EXPECT_EQ(path(creds_path), "/srv/node/creds.json");
   EXPECT_EQ(path(quorin_dir), "/srv/node/");
@@ -99,9 +99,9 @@ TEST_F(Locations, CredentialsPathNamesTheServiceFolder) {
 }
 
 TEST_F(Locations, FolderVariablesAreUsedExactly) {
-  set("QUORIN_ACCOUNTS_DIR", "/acc/");
-  set("QUORIN_ENV_DIR", "/env");
-  set("QUORIN_PENDING_DIR", "/pend");
+  set("QUORIN_ACCOUNTS_DIR", sep("/acc/"));
+  set("QUORIN_ENV_DIR", sep("/env"));
+  set("QUORIN_PENDING_DIR", sep("/pend"));
   EXPECT_EQ(path([](char* o) { account_file("n", o); }), sep("/acc//n.json"));
   EXPECT_EQ(path(profile_path), sep("/env/quorin_code.txt"));
   EXPECT_EQ(path([](char* o) { pending_marker("n", o); }), sep("/pend/quorincode-n.json"));

@@ -1,0 +1,99 @@
+// Windows side of the platform layer: the ANSI Win32 calls and the C runtime's
+// _popen through the command shell (cmd.exe).
+#include "platform/platform.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+void platform_init() {
+  // In text mode the CR LF of the header lines would leave as CR CR LF, and a
+  // request body would end at its first 0x1A byte.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
+
+const char* env_get(const char* name) {
+  return getenv(name);
+}
+
+uint32_t env_read(const char* name, char* dst, uint32_t cap) {
+  if (cap > 0) dst[0] = '\0';
+  return GetEnvironmentVariableA(name, dst, cap);
+}
+
+const char* last_separator(const char* path) {
+  const char* sep = strrchr(path, '\\');
+  return sep != nullptr ? sep : strrchr(path, '/');
+}
+
+bool shell_escapes(unsigned char c) {
+  return c == '"';
+}
+
+int path_kind(const char* path) {
+  DWORD attrs = GetFileAttributesA(path);
+  if (attrs == INVALID_FILE_ATTRIBUTES) return -1;
+  return (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 1 : 0;
+}
+
+void list_json_files(const char* folder,
+                     const std::function<void(const char* name, bool is_dir)>& visit) {
+  char pattern[1024];
+  snprintf(pattern, sizeof pattern, "%s\\*.json", folder);
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA(pattern, &found);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    visit(found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  } while (FindNextFileA(h, &found));
+  FindClose(h);
+}
+
+FILE* shell_open(const char* cmdline) {
+  // cmd /c strips the first and the last quote of a line that holds more than
+  // two; one more pair around the whole line leaves the line itself intact.
+  char wrapped[4098];
+  snprintf(wrapped, sizeof wrapped, "\"%s\"", cmdline);
+  // Binary, so that the tool's CR LF and 0x1A bytes arrive as they were sent.
+  return _popen(wrapped, "rb");
+}
+
+int shell_close(FILE* stream) {
+  return _pclose(stream);
+}
+
+// cmd's exit code for "is not recognized as an internal or external command".
+constexpr int kCmdNotFound = 9009;
+
+bool shell_not_found(int status) {
+  return ((status >> 8) & 0xff) == 127 || status == kCmdNotFound;
+}
+
+int64_t now_seconds() {
+  return static_cast<int64_t>(_time64(nullptr));
+}
+
+char* read_whole_file(const char* path, uint64_t max_bytes) {
+  FILE* f = fopen(path, "rb");
+  if (f == nullptr) return nullptr;
+  char* text = nullptr;
+  if (_fseeki64(f, 0, SEEK_END) == 0) {
+    int64_t len = _ftelli64(f);
+    if (len >= 0 && static_cast<uint64_t>(len) <= max_bytes && _fseeki64(f, 0, SEEK_SET) == 0) {
+      size_t n = static_cast<size_t>(len);
+      text = static_cast<char*>(malloc(n + 1));
+      if (text != nullptr && fread(text, 1, n, f) != n) {
+        free(text);
+        text = nullptr;
+      }
+      if (text != nullptr) text[n] = '\0';
+    }
+  }
+  fclose(f);
+  return text;
+}
