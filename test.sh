@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds, then runs the unit and
 # process-level tests in the normal build and again under the sanitizers, the
-# Windows build under wine (scripts/windows-tests.sh), and a short run of every
-# fuzz target (FUZZ_SECONDS each, default 30).
+# Windows build under wine (scripts/windows-tests.sh), a short run of every
+# fuzz target (FUZZ_SECONDS each, default 30), and the browser tests of the
+# console against a real lighttpd setup.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/ensure-packages.sh $(cat scripts/build-packages.txt)
@@ -18,3 +19,9 @@ scripts/windows-tests.sh
 
 echo "== fuzz targets"
 fuzz/run.sh "${FUZZ_SECONDS:-30}"
+
+echo "== browser tests"
+scripts/ensure-packages.sh lighttpd chromium
+command -v node >/dev/null || scripts/ensure-packages.sh nodejs npm
+npm ci --no-audit --no-fund
+node --test tests/browser/

@@ -1,0 +1,32 @@
+#include <cstring>
+
+#include "request/actions.h"
+#include "request/page_assets.h"
+#include "request/respond.h"
+
+namespace {
+
+constexpr char kHeadMarker = '\x01';
+constexpr char kTailMarker = '\x02';
+
+void write_bytes(const unsigned char* data, size_t len) {
+  write_out(reinterpret_cast<const char*>(data), len);
+}
+
+}  // namespace
+
+// The page is the same for every request: the template with its two markers
+// replaced by the theme blocks, wherever they stand.
+int serve_page() {
+  write_bytes(html_headers, html_headers_len);
+  const char* p = reinterpret_cast<const char*>(page_template);
+  while (*p != '\0') {
+    size_t run = strcspn(p, "\x01\x02");
+    write_out(p, run);
+    p += run;
+    if (*p == kHeadMarker) write_bytes(theme_head, theme_head_len);
+    if (*p == kTailMarker) write_bytes(theme_tail, theme_tail_len);
+    if (*p != '\0') p++;
+  }
+  return 0;
+}

@@ -1,0 +1,413 @@
+// The console as a person sees it, with the page served by the real plugin and
+// its plugin calls intercepted: drawing of each state, the flows with their
+// texts, and the addresses and headers of the calls.
+import assert from 'node:assert/strict';
+import { after, before, describe, test } from 'node:test';
+import {
+  EXPIRED,
+  LOGGED_IN,
+  NOT_CONNECTED,
+  PENDING,
+  expectToast,
+  held,
+  interceptApi,
+  launchBrowser,
+  snapshot,
+  startServer,
+  statusDoc,
+  until,
+} from './support.mjs';
+
+let server, browser;
+before(async () => {
+  server = await startServer();
+  browser = await launchBrowser();
+});
+after(async () => {
+  await browser?.close();
+  await server?.stop();
+});
+
+// Opens the console. replies: per action, { status, body } or 'abort' or a
+// function giving one (it may return a promise to hold the call); status calls
+// answer NOT_CONNECTED unless told otherwise. storage is set before the load.
+async function open(t, { query = '', replies = {}, storage, permissions } = {}) {
+  const context = await browser.newContext({ permissions });
+  context.setDefaultTimeout(5000);
+  t.after(() => context.close());
+  const page = await context.newPage();
+  if (storage) {
+    await page.goto(`${server.base}/signin.html`);
+    await page.evaluate((s) => Object.entries(s).forEach(([k, v]) => localStorage.setItem(k, v)), storage);
+  }
+  const calls = await interceptApi(page, (action) => {
+    const r = replies[action] ?? { body: NOT_CONNECTED };
+    return typeof r === 'function' ? r() : r;
+  });
+  await page.goto(server.console + query);
+  await page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking' || document.querySelector('#toast.show'));
+  return { page, calls };
+}
+
+// Properties of the element that sel finds, in the order asked.
+const props = (page, sel, ...names) => page.$eval(sel, (el, names) => names.map((n) => el[n]), names);
+
+async function toStep2(page) {
+  await page.click('#btnStart');
+  await page.waitForSelector('#step2.on');
+}
+
+const START_OK = {
+  body: { ok: true, flow: 'paste_code', auth_url: 'https://signin.example.test/a?state=1', expires_in: 600, hint: 'Approve, then paste.' },
+};
+
+describe('drawing a status', () => {
+  test('before any reply the page shows its first state', async (t) => {
+    const hold = held();
+    t.after(() => hold.release({ body: NOT_CONNECTED }));
+    const context = await browser.newContext();
+    t.after(() => context.close());
+    const page = await context.newPage();
+    await interceptApi(page, () => hold.promise);
+    await page.goto(server.console);
+    const s = await snapshot(page);
+    assert.deepEqual(
+      [s.pill, s.pillText, s.count, s.fill, s.lead, s.accounts, s.step1, s.step2],
+      ['pill off', 'Checking', '-', '0%', 'Reading the local Quorin Code credentials.', [['empty', 'No named accounts.']], true, false],
+    );
+  });
+
+  const NO_SESSION = 'No Quorin Code session on this node yet. Start a login below.';
+  const states = [
+    // status, pill class and text, subtitle, lead, figure, bar, fill, "Token expires", step 2 shown
+    [LOGGED_IN, 'pill ok', 'Logged In', 'dev@example.org', 'This node holds a Quorin Code session.', '3 <small>hours \u00b7 12m</small>', 'bar', '40%', '3 h', false],
+    [EXPIRED, 'pill warn', 'Expired', 'dev@example.org', 'The session is present but its access token has expired. Use Refresh Token Now.', '-', 'bar err', '0%', 'expired', false],
+    [PENDING, 'pill warn', 'Signing in', 'OAuth PKCE login on this node', NO_SESSION, 'not connected', 'bar', '0%', '-', true],
+    [NOT_CONNECTED, 'pill off', 'Not Connected', 'OAuth PKCE login on this node', NO_SESSION, 'not connected', 'bar', '0%', '-', false],
+  ];
+  for (const [status, ...want] of states) {
+    test(`${want[1]}: pill, subtitle, lead, figure, bar, grid, step`, async (t) => {
+      const { page } = await open(t, { replies: { status: { body: status } } });
+      const s = await snapshot(page);
+      assert.deepEqual([s.pill, s.pillText, s.sub, s.lead, s.count, s.bar, s.fill, s.grid[3][1], s.step2], want);
+      assert.equal(s.step1, !s.step2);
+    });
+  }
+
+  test('the grid: labels, values and classes', async (t) => {
+    const { page } = await open(t, { replies: { status: { body: LOGGED_IN } } });
+    assert.deepEqual((await snapshot(page)).grid, [
+      ['Account', 'dev@example.org', 'v plain'],
+      ['Logged in', 'yes', 'v plain'],
+      ['Refresh token', 'stored', 'v plain'],
+      ['Token expires', '3 h', 'v plain'],
+      ['Subscription', 'team', 'v plain'],
+      ['Login pending', 'no', 'v plain'],
+      ['Login CLI', 'found', 'v plain'],
+      ['Profile', 'quorin_code', 'v plain'],
+      ['Credentials', 'C:\\Users\\bot\\.quorin\\.credentials.json', 'v'],
+    ]);
+    const values = (d) =>
+      page.evaluate((d) => (render(d), [...document.querySelectorAll('#session .v')].map((v) => v.textContent)), d);
+    assert.deepEqual(await values({ profile_exists: true, profile: '' }), ['-', 'no', 'none', '-', '-', 'no', 'not found', 'quorin_code', '-']);
+    assert.deepEqual(await values({ profile: 'work', pending: true }), ['-', 'no', 'none', '-', '-', 'yes', 'not found', 'not created', '-']);
+  });
+
+  test('the bar share and colour follow the remaining time', async (t) => {
+    const { page } = await open(t);
+    const cases = [
+      // logged in, expired, seconds left → bar class, fill
+      [true, false, 57600, 'bar', '100%'],
+      [true, false, 28656, 'bar', '100%'],
+      [true, false, 5616, 'bar', '20%'],
+      [true, false, 5615, 'bar warn', '19%'],
+      [true, false, 30, 'bar warn', '2%'],
+      [true, false, 0, 'bar warn', '0%'],
+      [true, true, 20000, 'bar err', '69%'],
+      [false, true, 20000, 'bar', '0%'],
+    ];
+    for (const [logged_in, expired, expires_in_sec, bar, fill] of cases) {
+      const got = await page.evaluate((d) => {
+        render(d);
+        return [document.getElementById('bar').className, document.getElementById('fill').style.width];
+      }, { logged_in, expired, expires_in_sec });
+      assert.deepEqual(got, [bar, fill], `${logged_in} ${expired} ${expires_in_sec}`);
+    }
+    await page.evaluate(() => render({ logged_in: true, expires_in_sec: 0 }));
+    const s = await snapshot(page);
+    assert.deepEqual([s.pillText, s.count, s.grid[3][1]], ['Logged In', '-', 'expired']);
+  });
+
+  test('named accounts, and markup characters shown literally everywhere', async (t) => {
+    const name = '<img src=x onerror="window.hit=1"><b>bold</b>&amp;';
+    const entry = (name, logged_in, expired) => ({ name, logged_in, has_refresh: false, expires_in_sec: 0, expired });
+    const status = statusDoc({
+      ...LOGGED_IN,
+      account: name,
+      accounts: [entry('work', true, false), entry('old', true, true), entry(name, false, false)],
+    });
+    const { page } = await open(t, { replies: { status: { body: status } } });
+    const s = await snapshot(page);
+    assert.deepEqual(s.accounts, [
+      ['work', 'tag ok', 'valid'],
+      ['old', 'tag warn', 'expired'],
+      [name, 'tag', 'no token'],
+    ]);
+    assert.deepEqual([s.sub, s.grid[0][1]], [name, name]);
+    assert.deepEqual(await page.$$eval('#accounts > div', (rows) => rows.map((r) => r.className + ' ' + r.children[0].className)), [
+      'acct nm',
+      'acct nm',
+      'acct nm',
+    ]);
+    assert.deepEqual(await page.evaluate(() => [document.querySelectorAll('#app img, #app b').length, window.hit]), [0, undefined]);
+  });
+
+  const failures = [
+    ['the gate refuses', { status: 401, body: { ok: false, error: 'invalid node password' } }, 'invalid node password'],
+    ['a reply without error', { body: { ok: false } }, 'status failed'],
+    ['a reply that is not JSON', { body: '<html><body>Bad gateway</body></html>' }, 'bad response'],
+    ['no reply at all', 'abort', 'Status failed: Failed to fetch'],
+  ];
+  for (const [name, reply, text] of failures) {
+    test(`a failed status call (${name}) toasts and leaves the pill`, async (t) => {
+      const { page } = await open(t, { replies: { status: reply } });
+      await expectToast(page, text);
+      assert.deepEqual(await props(page, '#pill', 'className', 'textContent'), ['pill off', 'Checking']);
+    });
+  }
+});
+
+test('fmtExpiry and countdown', async (t) => {
+  const { page } = await open(t);
+  const expiry = [
+    [null, '-'], ['90', '-'], [0, 'expired'], [-5, 'expired'], [1, '1s'], [89, '89s'], [90, '2 min'], [5399, '90 min'],
+    [5400, '2 h'], [172799, '48 h'], [172800, '2 d'], [63071999, '730 d'], [63072000, '2 yr'],
+  ];
+  const count = [
+    [undefined, '-'], ['3600', '-'], [0, '-'], [-1, '-'],
+    [1, '1 <small>second</small>'],
+    [45, '45 <small>seconds</small>'],
+    [60, '1 <small>minute &middot; 0s</small>'],
+    [3599, '59 <small>minutes &middot; 59s</small>'],
+    [3600, '1 <small>hour &middot; 0m</small>'],
+    [11532, '3 <small>hours &middot; 12m</small>'],
+    [86700, '1 <small>day &middot; 0h 5m</small>'],
+    [172800, '2 <small>days &middot; 0h 0m</small>'],
+  ];
+  const run = (fn, cases) => page.evaluate(([fn, xs]) => xs.map((x) => window[fn](x)), [fn, cases.map((c) => c[0])]);
+  assert.deepEqual(await run('fmtExpiry', expiry), expiry.map((c) => c[1]));
+  assert.deepEqual(await run('countdown', count), count.map((c) => c[1]));
+});
+
+describe('request addresses and headers', () => {
+  test('on the node, with no parameters and no stored password', async (t) => {
+    const { calls } = await open(t);
+    assert.equal(calls[0].url, '/plugin_quorincode_login?action=status');
+    assert.equal(calls[0].headers['x-bot-password'], undefined);
+  });
+
+  test('behind the hub, every parameter encoded and in order', async (t) => {
+    const { page, calls } = await open(t, { query: '?plugin=quorin%20login&node=n%2F1&id=7%267&pwd=p%26w%20d', replies: { start: START_OK } });
+    const tail = '&node=n%2F1&id=7%267&pwd=p%26w%20d';
+    assert.equal(calls[0].url, `/plugins?plugin=quorin%20login&action=status${tail}`);
+    assert.equal(calls[0].headers['x-bot-password'], 'p&w d');
+    await page.click('#btnRelogin');
+    await page.waitForSelector('#step2.on');
+    assert.equal(calls[1].url, `/plugins?plugin=quorin%20login&action=start&force=1${tail}`);
+  });
+
+  const stored = [
+    // address, storage → password used
+    ['?node=n1', { bot_pwd_n1: 'nodepw', bot_active_pwd: 'active' }, 'nodepw'],
+    ['?node=n1', { bot_pwd_n2: 'other', bot_active_pwd: 'active' }, 'active'],
+    ['', { bot_pwd_: 'no', bot_pwd_n1: 'no', bot_active_pwd: 'active' }, 'active'],
+    ['', { bot_pwd_n1: 'nodepw' }, null],
+    ['?node=n1&pwd=given', { bot_pwd_n1: 'nodepw', bot_active_pwd: 'active' }, 'given'],
+  ];
+  for (const [query, storage, pwd] of stored) {
+    test(`stored passwords: "${query}" with ${Object.keys(storage)} uses ${pwd}`, async (t) => {
+      const { calls } = await open(t, { query, storage });
+      assert.equal(new URL(calls[0].url, server.base).searchParams.get('pwd'), pwd);
+      assert.equal(calls[0].headers['x-bot-password'], pwd ?? undefined);
+    });
+  }
+});
+
+describe('flows', () => {
+  test('start: a busy button, then the link, the hint and step 2', async (t) => {
+    const hold = held();
+    let n = 0;
+    const replies = {
+      start: () => [hold.promise, { body: { ok: true, auth_url: 'javascript:alert(1)' } }][n++],
+      cancel: { body: {} },
+    };
+    const { page, calls } = await open(t, { replies });
+    await page.click('#btnStart');
+    assert.deepEqual(await props(page, '#btnStart', 'disabled', 'textContent'), [true, 'Starting...']);
+    hold.release(START_OK);
+    await page.waitForSelector('#step2.on');
+    assert.deepEqual(await props(page, '#btnStart', 'disabled', 'textContent'), [false, 'Start Quorin Login']);
+    const url = START_OK.body.auth_url;
+    assert.deepEqual(
+      [await page.textContent('#authUrl'), ...(await props(page, '#linkOpen', 'href', 'textContent', 'target', 'rel'))],
+      [url, url, 'Open Quorin sign-in', '_blank', 'noopener noreferrer'],
+    );
+    assert.equal(await page.textContent('#flowHint'), 'Approve, then paste.');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'codeInput');
+    assert.equal(calls[1].url, '/plugin_quorincode_login?action=start');
+
+    // A reply without hint keeps the hint; a link that is not a web address is not made one.
+    await page.click('#btnCancel');
+    await toStep2(page);
+    assert.equal(await page.textContent('#flowHint'), 'Approve, then paste.');
+    assert.equal(await page.textContent('#authUrl'), 'javascript:alert(1)');
+    assert.equal(await page.getAttribute('#linkOpen', 'href'), '#');
+  });
+
+  test('finish: empty paste, the exchange, success', async (t) => {
+    const hold = held();
+    const { page, calls } = await open(t, { replies: { start: START_OK, finish: () => hold.promise } });
+    assert.equal(
+      await page.textContent('#flowHint'),
+      'After approving, Quorin shows an authorization code. Paste the whole redirect address or just the code= value below.',
+    );
+    await toStep2(page);
+    await page.fill('#codeInput', ' \n ');
+    await page.click('#btnFinish');
+    assert.deepEqual(await props(page, '#loginNote', 'className', 'textContent'), ['note show err', 'Paste the code or the redirect address first.']);
+    assert.equal(calls.length, 2);
+
+    const pasted = '  http://127.0.0.1:9/callback?code=qc_0a1b2c3d&state=f00d \n';
+    await page.fill('#codeInput', pasted);
+    await page.click('#btnFinish');
+    assert.deepEqual(await props(page, '#btnFinish', 'disabled', 'textContent'), [true, 'Exchanging...']);
+    assert.deepEqual(await props(page, '#loginNote', 'className', 'textContent'), ['note show', 'Exchanging the code for a token.']);
+    assert.equal(calls[2].url, '/plugin_quorincode_login?action=finish&code=' + encodeURIComponent(pasted.trim()));
+    hold.release({ body: { state: 'done', ...statusDoc({ ...LOGGED_IN, account: 'me@example.org' }) } });
+    await expectToast(page, 'Signed in as me@example.org');
+    const s = await snapshot(page);
+    assert.deepEqual([s.pillText, s.sub, s.step1, s.step2], ['Logged In', 'me@example.org', true, false]);
+    assert.deepEqual(await props(page, '#btnFinish', 'disabled', 'textContent'), [false, 'Submit Code']);
+    assert.deepEqual([await page.inputValue('#codeInput'), await page.getAttribute('#loginNote', 'class')], ['', 'note']);
+  });
+
+  test('finish: no account name, a reply still pending, Ctrl+Enter', async (t) => {
+    let n = 0;
+    const done = () => ({ body: { state: 'done', ...statusDoc(n++ ? PENDING : LOGGED_IN), account: '' } });
+    const { page, calls } = await open(t, { replies: { start: START_OK, finish: done } });
+    await toStep2(page);
+    await page.type('#codeInput', 'qc_1');
+    await page.press('#codeInput', 'Enter');
+    assert.equal(await page.inputValue('#codeInput'), 'qc_1\n');
+    assert.equal(calls.length, 2);
+    await page.press('#codeInput', 'Control+Enter');
+    await expectToast(page, 'Signed in as Quorin account');
+    assert.equal(calls[2].url, '/plugin_quorincode_login?action=finish&code=qc_1');
+    await toStep2(page);
+    await page.fill('#codeInput', 'qc_2');
+    await page.click('#btnFinish');
+    await page.waitForFunction(() => document.getElementById('codeInput').value === '');
+    assert.equal(await page.getAttribute('#step2', 'class'), 'step on');
+  });
+
+  // Where each flow reports a failure, its fallback text, and its button.
+  const flows = {
+    start: { click: '#btnRelogin', where: '#toast', fallback: 'start failed', transfer: 'Start failed: ', button: 'Re-login (replace)' },
+    finish: { click: '#btnFinish', where: '#loginNote', fallback: 'exchange failed', transfer: 'Exchange failed: ', button: 'Submit Code' },
+    refresh: { click: '#btnRefresh', where: '#refreshNote', fallback: 'refresh failed', transfer: 'Refresh failed: ', button: 'Refresh Token Now' },
+  };
+  const replies = [
+    ['detail first', { body: { ok: false, error: 'e', detail: 'the detail' } }, () => 'the detail'],
+    ['else error', { status: 400, body: { ok: false, error: 'invalid_code' } }, () => 'invalid_code'],
+    ['else a fixed text', { body: { ok: false } }, (f) => f.fallback],
+    ['not JSON', { body: 'Internal error' }, () => 'bad response'],
+    ['no reply', 'abort', (f) => f.transfer + 'Failed to fetch'],
+  ];
+  for (const [action, f] of Object.entries(flows)) {
+    for (const [name, reply, text] of replies) {
+      test(`a failed ${action}: ${name}`, async (t) => {
+        const { page } = await open(t, { replies: { start: action === 'start' ? reply : START_OK, [action]: reply } });
+        if (action === 'finish') {
+          await toStep2(page);
+          await page.fill('#codeInput', 'qc_deadbeef');
+        }
+        await page.click(f.click);
+        if (f.where === '#toast') await expectToast(page, text(f));
+        else await page.waitForSelector(`${f.where}.err`);
+        assert.equal(await page.textContent(f.where), text(f));
+        assert.deepEqual(await props(page, f.click, 'disabled', 'textContent', 'className'), [
+          false,
+          f.button,
+          f.click === '#btnFinish' ? 'btn' : 'btn ghost',
+        ]);
+        if (f.where !== '#toast') assert.equal(await page.getAttribute(f.where, 'class'), 'note show err');
+        if (action === 'finish') assert.equal(await page.inputValue('#codeInput'), 'qc_deadbeef');
+        assert.equal(await page.getAttribute('#step2', 'class'), action === 'finish' ? 'step on' : 'step');
+      });
+    }
+  }
+
+  test('cancel: back to step 1 whatever the reply, then the status again', async (t) => {
+    let cancelled = false;
+    const { page, calls } = await open(t, {
+      replies: {
+        status: () => ({ body: cancelled ? NOT_CONNECTED : PENDING }),
+        cancel: () => ((cancelled = true), { body: 'not even JSON' }),
+      },
+    });
+    await page.fill('#codeInput', 'half-pasted');
+    await page.evaluate(() => note(document.getElementById('loginNote'), 'old', 'err'));
+    await page.click('#btnCancel');
+    await expectToast(page, 'Pending login cancelled');
+    await page.waitForFunction(() => document.getElementById('pillText').textContent === 'Not Connected');
+    const s = await snapshot(page);
+    assert.deepEqual([s.step1, s.step2, await page.inputValue('#codeInput'), await page.getAttribute('#loginNote', 'class')], [true, false, '', 'note']);
+    assert.deepEqual(calls.map((c) => c.url.split('?')[1]), ['action=status', 'action=cancel', 'action=status']);
+  });
+
+  test('cancel with no reply only toasts', async (t) => {
+    const { page } = await open(t, { replies: { status: { body: PENDING }, cancel: 'abort' } });
+    await page.fill('#codeInput', 'keep');
+    await page.click('#btnCancel');
+    await expectToast(page, 'Cancel failed: Failed to fetch');
+    assert.deepEqual([await page.inputValue('#codeInput'), await page.getAttribute('#step2', 'class')], ['keep', 'step on']);
+  });
+
+  test('refresh: a busy button with its spinner, then the new status', async (t) => {
+    const hold = held();
+    const { page, calls } = await open(t, { replies: { status: { body: EXPIRED }, refresh: () => hold.promise } });
+    const state = () =>
+      page.evaluate(() => {
+        const b = document.getElementById('btnRefresh'), n = document.getElementById('refreshNote');
+        return [b.disabled, b.className, b.lastChild.textContent, getComputedStyle(b.querySelector('.spin')).display, n.className, n.textContent];
+      });
+    await page.click('#btnRefresh');
+    assert.deepEqual(await state(), [true, 'btn ghost loading', ' Refreshing...', 'inline-block', 'note show', 'Asking Quorin for a new access token...']);
+    hold.release({ body: { refreshed: true, ...statusDoc({ ...LOGGED_IN, expires_in_sec: 28790 }) } });
+    await page.waitForSelector('#refreshNote.ok');
+    assert.deepEqual(await state(), [false, 'btn ghost', 'Refresh Token Now', 'none', 'note show ok', 'Token refreshed. Expires in 8 h.']);
+    const s = await snapshot(page);
+    assert.deepEqual([s.pill, s.fill], ['pill ok', '100%']);
+    assert.equal(calls[1].url, '/plugin_quorincode_login?action=refresh');
+    await page.click('#btnReload');
+    await until(() => calls.length === 3);
+    assert.equal(calls[2].url, '/plugin_quorincode_login?action=status');
+  });
+
+  test('copy link: nothing before a start, then the clipboard, else a toast', async (t) => {
+    const { page } = await open(t, { replies: { start: START_OK }, permissions: ['clipboard-read', 'clipboard-write'] });
+    await page.evaluate(() => showStep(2)); // as after a reload while pending
+    assert.deepEqual([await page.textContent('#authUrl'), await page.getAttribute('#linkOpen', 'href')], ['', '#']);
+    await page.click('#btnCopy');
+    await page.waitForTimeout(300);
+    assert.equal(await page.getAttribute('#toast', 'class'), 'toast');
+    await page.evaluate(() => showStep(1));
+    await toStep2(page);
+    await page.click('#btnCopy');
+    await expectToast(page, 'Link copied');
+    assert.equal(await page.evaluate(() => navigator.clipboard.readText()), START_OK.body.auth_url);
+    await page.evaluate(() => Object.defineProperty(navigator, 'clipboard', { value: undefined }));
+    await page.click('#btnCopy');
+    await expectToast(page, 'Copy not available');
+  });
+});

@@ -1,0 +1,70 @@
+// Pictures of the console for the README: light and dark, signed in and in the
+// middle of a sign-in. Written to build/screenshots/; with UPDATE_SCREENSHOTS=1
+// they replace the ones in docs/.
+import assert from 'node:assert/strict';
+import fs from 'node:fs/promises';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+import { BUILD_DIR, LOGGED_IN, PENDING, ROOT, interceptApi, launchBrowser, startServer, statusDoc } from './support.mjs';
+
+const OUT = process.env.UPDATE_SCREENSHOTS === '1' ? path.join(ROOT, 'docs') : path.join(BUILD_DIR, 'screenshots');
+
+let server, browser;
+before(async () => {
+  server = await startServer();
+  browser = await launchBrowser();
+  await fs.mkdir(OUT, { recursive: true });
+});
+after(async () => {
+  await browser?.close();
+  await server?.stop();
+});
+
+const ACCOUNTS = [
+  { name: 'work', logged_in: true, has_refresh: true, expires_in_sec: 20950, expired: false },
+  { name: 'ci-runner', logged_in: true, has_refresh: true, expires_in_sec: 0, expired: true },
+  { name: 'spare', logged_in: false, has_refresh: false, expires_in_sec: 0, expired: false },
+];
+const SIGNED_IN = statusDoc({ ...LOGGED_IN, expires_in_sec: 23420, accounts: ACCOUNTS, named_accounts: true });
+const STATE = '5d0c3f7a9e2b41c68f1a7d3e0b9c2a64';
+const START = {
+  ok: true,
+  flow: 'paste_code',
+  auth_url: `http://127.0.0.1:8080/signin.html?state=${STATE}`,
+  expires_in: 600,
+  hint: 'Approve on the local stand-in sign-in page, then paste the code or the whole redirect address it shows.',
+};
+
+async function shoot(theme, name, status, prepare) {
+  const context = await browser.newContext({ viewport: { width: 880, height: 900 }, colorScheme: theme });
+  context.setDefaultTimeout(10000);
+  try {
+    const page = await context.newPage();
+    await interceptApi(page, (action) => ({ body: action === 'start' ? START : status }));
+    await page.goto(`${server.console}?theme=${theme}`);
+    await page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking');
+    if (prepare) await prepare(page);
+    await page.waitForTimeout(400); // let the bar's transition settle
+    const file = path.join(OUT, `console-${theme}-${name}.png`);
+    await page.screenshot({ path: file, fullPage: true });
+    return (await fs.stat(file)).size;
+  } finally {
+    await context.close();
+  }
+}
+
+for (const theme of ['light', 'dark']) {
+  test(`${theme}, signed in`, async () => {
+    assert.ok((await shoot(theme, 'signed-in', SIGNED_IN)) > 10000);
+  });
+
+  test(`${theme}, in the middle of a sign-in`, async () => {
+    const size = await shoot(theme, 'signing-in', statusDoc({ ...PENDING, accounts: ACCOUNTS.slice(0, 1) }), async (page) => {
+      // Step 2 already shows for a pending status; start gives it its link.
+      await page.evaluate(() => start(false));
+      await page.fill('#codeInput', `http://127.0.0.1:8080/callback?code=qc_3fa41c07&state=${STATE}`);
+      await page.evaluate(() => document.activeElement.blur());
+    });
+    assert.ok(size > 10000);
+  });
+}
