@@ -25,3 +25,6 @@ scripts/ensure-packages.sh lighttpd chromium
 command -v node >/dev/null || scripts/ensure-packages.sh nodejs npm
 npm ci --no-audit --no-fund
 node --test tests/browser/
+
+echo "== load smoke (8 clients through the demo's web server)"
+tests/load/run.sh 8 10
