@@ -38,8 +38,8 @@ void shell_quote_into(const char* value, char* dst, size_t cap) {
   dst[i] = '\0';
 }
 
-int run_capture(const char* tool, const char* args, buf* capture) {
-  if (tool == nullptr || tool[0] == '\0') return 0;
+tool_run start_capture(const char* tool, const char* args) {
+  if (tool == nullptr || tool[0] == '\0') return tool_run{nullptr};
   char quoted[512];
   shell_quote_into(tool, quoted, sizeof quoted);
   char line[4096];
@@ -48,22 +48,30 @@ int run_capture(const char* tool, const char* args, buf* capture) {
   } else {
     snprintf(line, sizeof line, "%s%s", quoted, kNullStderr);
   }
-  FILE* out = shell_open(line);
-  if (out == nullptr) return 0;
+  return tool_run{shell_open(line)};
+}
 
+int finish_capture(tool_run* run, buf* capture) {
+  if (run->out == nullptr) return 0;
   char piece[2048];
   size_t total = 0;
-  while (fgets(piece, sizeof piece, out) != nullptr) {
+  while (fgets(piece, sizeof piece, run->out) != nullptr) {
     size_t n = strlen(piece);
     total += n;
     if (total > kCaptureMax) break;  // the rest is never read
     buf_add(capture, piece, n);
   }
-  int status = shell_close(out);
+  int status = shell_close(run->out);
+  run->out = nullptr;
 
   while (capture->data != nullptr && capture->len > 0 && is_space(capture->data[capture->len - 1]))
     capture->data[--capture->len] = '\0';
   return shell_not_found(status) ? -1 : 1;
+}
+
+int run_capture(const char* tool, const char* args, buf* capture) {
+  tool_run run = start_capture(tool, args);
+  return finish_capture(&run, capture);
 }
 
 const char* last_json_line(const buf* capture) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 #include "support/buf.h"
 
@@ -22,6 +23,14 @@ void shell_quote_into(const char* value, char* dst, size_t cap);
 // Runs "tool args", appending its standard output (at most 256 KiB, trailing
 // white space removed) to capture. 1 ran, 0 not started, -1 not on this node.
 int run_capture(const char* tool, const char* args, buf* capture);
+
+// run_capture in two halves, so a caller can do other reading while the tool
+// runs: start_capture starts it, finish_capture reads its output and waits.
+struct tool_run {
+  FILE* out;  // null when the command could not be started
+};
+tool_run start_capture(const char* tool, const char* args);
+int finish_capture(tool_run* run, buf* capture);
 
 // The start of the last captured line that begins with "{", or null.
 const char* last_json_line(const buf* capture);

@@ -36,16 +36,20 @@ void read_credentials(status_rec* rec, const char* name) {
   free(text);
 }
 
-// The login CLI's own view: it may raise the flags, never lower them.
-void ask_login_cli(status_rec* rec, const char* name) {
+tool_run start_login_status(const char* name) {
   char args[128];
   if (name[0] != '\0') {
     snprintf(args, sizeof args, "--status --name %s", name);
   } else {
     snprintf(args, sizeof args, "--status");
   }
+  return start_capture(login_bin(), args);
+}
+
+// The login CLI's own view: it may raise the flags, never lower them.
+void merge_login_status(status_rec* rec, tool_run* run) {
   buf capture{};
-  int ran = run_capture(login_bin(), args, &capture);
+  int ran = finish_capture(run, &capture);
   if (ran <= 0) {
     copy_text(rec->cli_error, sizeof rec->cli_error,
               ran == -1 ? "the login CLI is not on this node" : "could not start the login CLI");
@@ -121,8 +125,14 @@ int collect_status(status_rec* rec, const char* name) {
   int64_t now = now_seconds();
   memset(rec, 0, sizeof *rec);
   read_credentials(rec, name);
-  ask_login_cli(rec, name);
+
+  // The login CLI's status run takes most of a request; the profile and the
+  // account files, which it has no reason to touch, are read while it runs.
+  // Its reply is merged afterwards, so every field ends as if read in turn.
+  tool_run cli = start_login_status(name);
   read_profile(rec);
+  list_accounts(rec, now);
+  merge_login_status(rec, &cli);
 
   char marker[kPathCap];
   pending_marker(name, marker);
@@ -141,6 +151,5 @@ int collect_status(status_rec* rec, const char* name) {
   if (rec->profile[0] == '\0' && rec->profile_exists) {
     copy_text(rec->profile, sizeof rec->profile, "quorin_code");
   }
-  list_accounts(rec, now);
   return 1;
 }
