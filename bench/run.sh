@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# Measures every request against a baseline that sets its floor, in one run,
+# and writes the table of medians and ratios to docs/performance.md.
+#   bench/run.sh            full run (about 5 minutes)
+#   bench/run.sh --smoke    a short run that fails only on a gross regression
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+cd "$repo"
+smoke=0
+[ "${1:-}" = "--smoke" ] && smoke=1
+runs=$([ $smoke = 1 ] && echo 30 || echo 300)
+wrk_seconds=$([ $smoke = 1 ] && echo 3 || echo 15)
+
+scripts/ensure-packages.sh $(cat scripts/build-packages.txt) hyperfine wrk lighttpd jq time gcc
+cmake --preset default >/dev/null
+cmake --build --preset default >/dev/null
+build=$repo/build
+plugin=$build/plugin_quorincode_login
+standin=$build/tools/quorin-login-standin
+
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+
+# Baselines, built with the same compiler as the plugin.
+cc=${CC:-gcc}
+$cc -O2 bench/hello.c -o "$work/hello"
+env -i "$plugin" >"$work/page.bytes"
+{
+  echo '#include <stdio.h>'
+  echo 'static const unsigned char page[] = {'
+  od -An -v -tu1 "$work/page.bytes" | tr -s ' \n' ',,' | sed 's/^,//; s/,$//'
+  echo '};'
+  echo 'int main(void) { fwrite(page, 1, sizeof page, stdout); return 0; }'
+} >"$work/page.c"
+$cc -O2 "$work/page.c" -o "$work/page"
+$cc -O2 bench/cgi_baseline.c -o "$work/cgi_baseline"
+# The least any CGI program can do here: exist as a process of its own and run
+# the tool through the shell (static, like the plugin).
+$cc -O2 -static bench/cgi_baseline.c -o "$work/cgi_floor"
+
+# A normal node: signed in, a profile, and 64 named accounts.
+node_with() {  # DIR ACCOUNTS CREDS_BYTES
+  local dir=$1 accounts=$2 bytes=$3 expires
+  expires=$(( ($(date +%s) + 3600) * 1000 ))
+  mkdir -p "$dir/.quorin/accounts" "$dir/.quorin/tellumar-env"
+  printf 'PROVIDER=quorin_code\n' >"$dir/.quorin/tellumar-env/quorin_code.txt"
+  local creds="{\"quorinAiOauth\":{\"accessToken\":\"a\",\"refreshToken\":\"r\",\"expiresAt\":$expires,\"subscriptionType\":\"pro\",\"scopes\":[\"user:inference\"]}"
+  local pad=$(( bytes - ${#creds} - 14 ))
+  [ $pad -gt 0 ] || pad=0
+  { printf '%s,"padding":"' "$creds"; head -c "$pad" /dev/zero | tr '\0' 'x'; printf '"}\n'; } \
+    >"$dir/.quorin/.credentials.json"
+  for i in $(seq 1 "$accounts"); do
+    printf '{"quorinAiOauth":{"accessToken":"a","expiresAt":%s}}\n' "$expires" \
+      >"$dir/.quorin/accounts/acct$i.json"
+  done
+}
+node_with "$work/node" 64 1024
+
+median() { jq -r '.results[0].median' "$1"; }
+peak_kib() { { /usr/bin/time -f %M "$@" 2>&1 >/dev/null || true; } | tail -1; }
+time_cmd() {  # NAME JSON -- COMMAND...
+  local json=$1; shift
+  hyperfine -N -w 20 -r "$runs" --export-json "$json" "$@" >/dev/null 2>&1
+}
+
+export QUORIN_CREDS_PATH="$work/node/.quorin/.credentials.json" QUORIN_LOGIN_BIN="$standin"
+unset QUERY_STRING BOT_PASSWORD
+
+time_cmd "$work/v_base.json" "$work/hello"
+time_cmd "$work/v_plug.json" "$plugin --version"
+QUERY_STRING= time_cmd "$work/p_base.json" "$work/page"
+QUERY_STRING= time_cmd "$work/p_plug.json" "$plugin"
+time_cmd "$work/s_base.json" "/bin/sh -c '\"$standin\" --status 2>/dev/null'"
+QUERY_STRING=action=status time_cmd "$work/s_plug.json" "$plugin"
+time_cmd "$work/s_floor.json" "$work/cgi_floor"
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+ms() { awk -v s="$1" 'BEGIN { printf "%.3f", s * 1000 }'; }
+v_ratio=$(ratio "$(median "$work/v_plug.json")" "$(median "$work/v_base.json")")
+p_ratio=$(ratio "$(median "$work/p_plug.json")" "$(median "$work/p_base.json")")
+s_ratio=$(ratio "$(median "$work/s_plug.json")" "$(median "$work/s_base.json")")
+f_ratio=$(ratio "$(median "$work/s_floor.json")" "$(median "$work/s_base.json")")
+pf_ratio=$(ratio "$(median "$work/s_plug.json")" "$(median "$work/s_floor.json")")
+
+# Through the demo's web server: the plugin, then the baseline CGI in its place.
+rps() {  # BUILD_DIR -> requests per second at 2 concurrent clients
+  local port dir=$work/serve-$RANDOM
+  port=$(node -e "const s=require('net').createServer().listen(0,'127.0.0.1',()=>{console.log(s.address().port);s.close()})")
+  BUILD_DIR=$1 scripts/serve.sh "$dir" "$port" >/dev/null 2>&1 &
+  local server=$!
+  for _ in $(seq 100); do [ -e "$dir/node" ] && break; sleep 0.05; done
+  node_with "$dir/node" 64 1024
+  sleep 0.3
+  wrk -t2 -c2 -d"${wrk_seconds}s" "http://127.0.0.1:$port/plugin_quorincode_login?action=status" |
+    awk '/Requests\/sec/ { print $2 }'
+  kill $server; wait $server 2>/dev/null || true
+}
+mkdir -p "$work/baseline-build/tools"
+cp "$work/cgi_baseline" "$work/baseline-build/plugin_quorincode_login"
+ln -s "$build/tools/quorin-login-standin" "$build/tools/quorin-refresh-standin" "$work/baseline-build/tools/"
+w_plug=$(rps "$build")
+w_base=$(rps "$work/baseline-build")
+w_ratio=$(ratio "$w_plug" "$w_base")
+
+row() { printf '| %s | %s | %s | %s | %s | %s |\n' "$@"; }
+check() { awk -v r="$1" -v op="$2" -v t="$3" 'BEGIN { ok = op == "<=" ? r <= t : r >= t; print ok ? "met" : "NOT met" }'; }
+
+if [ $smoke = 1 ]; then
+  echo "bench smoke: --version $v_ratio, page $p_ratio, status $s_ratio, web $w_ratio (x of baseline)"
+  # Only a gross regression fails: three times the floor, or a third of its rate.
+  awk -v a="$v_ratio" -v b="$p_ratio" -v c="$s_ratio" -v d="$w_ratio" \
+    'BEGIN { exit !(a < 3 && b < 3 && c < 3 && d > 0.33) }'
+  exit
+fi
+
+# Memory of each action on a normal node, and growth with the node's size.
+QUERY_STRING= peak_page=$(QUERY_STRING= peak_kib "$plugin")
+declare -A peak
+for action in status start finish cancel refresh; do
+  peak[$action]=$(QUERY_STRING="action=$action&code=x" peak_kib "$plugin")
+done
+growth=()
+for n in 0 16 64 1000; do
+  node_with "$work/g$n" "$n" 1024
+  QUORIN_CREDS_PATH="$work/g$n/.quorin/.credentials.json" QUERY_STRING=action=status \
+    time_cmd "$work/g$n.json" "$plugin"
+  growth+=("| $n account files, 1 KiB credentials | $(ms "$(median "$work/g$n.json")") ms |")
+done
+for size in 1024 1048576 8388000; do
+  node_with "$work/c$size" 0 "$size"
+  QUORIN_CREDS_PATH="$work/c$size/.quorin/.credentials.json" QUERY_STRING=action=status \
+    time_cmd "$work/c$size.json" "$plugin"
+  growth+=("| 0 account files, $size-byte credentials | $(ms "$(median "$work/c$size.json")") ms |")
+done
+
+{
+  echo "# Performance"
+  echo
+  echo "Measured by \`bench/run.sh\` on $(date -u +%Y-%m-%d): $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'),"
+  echo "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) memory, $(uname -sr), $($cc --version | head -1)."
+  echo "Medians of $runs runs each (hyperfine), baselines measured in the same run. Ratios only"
+  echo "matter: absolute times vary from machine to machine."
+  echo
+  echo "| Request | Plugin | Baseline | Baseline is | Ratio | Target |"
+  echo "|---|---|---|---|---|---|"
+  row '`--version`' "$(ms "$(median "$work/v_plug.json")") ms" "$(ms "$(median "$work/v_base.json")") ms" \
+    "a C program printing one line" "$v_ratio" "≤ 1.2: $(check "$v_ratio" "<=" 1.2)"
+  row "console page" "$(ms "$(median "$work/p_plug.json")") ms" "$(ms "$(median "$work/p_base.json")") ms" \
+    "a C program printing the page's $(stat -c %s "$work/page.bytes") bytes" "$p_ratio" "≤ 1.2: $(check "$p_ratio" "<=" 1.2)"
+  row "status, stand-in login CLI, 64 named accounts" "$(ms "$(median "$work/s_plug.json")") ms" \
+    "$(ms "$(median "$work/s_base.json")") ms" "the stand-in run alone through \`/bin/sh -c\`" "$s_ratio" \
+    "≤ 1.3: $(check "$s_ratio" "<=" 1.3)"
+  row "status through the demo's web server, 2 clients" "$w_plug req/s" "$w_base req/s" \
+    "a C CGI running the stand-in through the shell" "$w_ratio" "≥ 0.9: $(check "$w_ratio" ">=" 0.9)"
+  echo
+  echo "The status row's floor: a static C program that only runs the same stand-in"
+  echo "through the shell (\\`popen\\`) and prints its reply, so one process more than the"
+  echo "baseline and nothing else. It takes $(ms "$(median "$work/s_floor.json")") ms, $f_ratio times the"
+  echo "baseline; the plugin takes $pf_ratio times the floor. On this machine starting any"
+  echo "process costs $(ms "$(median "$work/v_base.json")") ms (the first row's baseline), which is"
+  echo "where the status ratio's excess over 1 comes from."
+  echo
+  echo "## Peak resident memory (normal node)"
+  echo
+  echo "| Action | Peak RSS |"
+  echo "|---|---|"
+  echo "| console page | $peak_page KiB |"
+  for action in status start finish cancel refresh; do echo "| $action | ${peak[$action]} KiB |"; done
+  echo
+  echo "## Status time by node size"
+  echo
+  echo "| Node | Median |"
+  echo "|---|---|"
+  printf '%s\n' "${growth[@]}"
+} >docs/performance.md
+cat docs/performance.md
