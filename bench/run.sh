@@ -154,7 +154,7 @@ done
     "a C CGI running the stand-in through the shell" "$w_ratio" "≥ 0.9: $(check "$w_ratio" ">=" 0.9)"
   echo
   echo "The status row's floor: a static C program that only runs the same stand-in"
-  echo "through the shell (\\`popen\\`) and prints its reply, so one process more than the"
+  echo 'through the shell (`popen`) and prints its reply: one process more than the'
   echo "baseline and nothing else. It takes $(ms "$(median "$work/s_floor.json")") ms, $f_ratio times the"
   echo "baseline; the plugin takes $pf_ratio times the floor. On this machine starting any"
   echo "process costs $(ms "$(median "$work/v_base.json")") ms (the first row's baseline), which is"
@@ -162,12 +162,19 @@ done
   echo
   echo "## Peak resident memory (normal node)"
   echo
+  echo "GNU time's maximum resident set size: the largest of the plugin and the tools it"
+  echo "waited for (for the actions that run a CLI, that is the CLI)."
+  echo
   echo "| Action | Peak RSS |"
   echo "|---|---|"
   echo "| console page | $peak_page KiB |"
   for action in status start finish cancel refresh; do echo "| $action | ${peak[$action]} KiB |"; done
   echo
   echo "## Status time by node size"
+  echo
+  echo "The account files are read while the login CLI runs, so their count only shows"
+  echo "once reading them takes longer than the CLI; the credentials file is read by both"
+  echo "the plugin and the stand-in, so its size shows in full."
   echo
   echo "| Node | Median |"
   echo "|---|---|"
