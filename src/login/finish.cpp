@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "login/code.h"
+#include "login/login_reply.h"
 #include "login/runner.h"
 #include "platform/platform.h"
 #include "request/actions.h"
@@ -86,18 +87,8 @@ int action_finish(const char* name, bool force, const char* query) {
   }
 
   buf capture{};
-  if (run_capture(login_bin(), args, &capture) <= 0) {
-    buf_free(&capture);
-    emit_error(200, "OK", "cli_unavailable",
-               "the login CLI is not on this node; install TELLUMAR CODE or set QUORIN_LOGIN_BIN");
-    return 1;
-  }
-  const char* line = last_json_line(&capture);
-  if (line == nullptr) {
-    buf_free(&capture);
-    emit_error(200, "OK", "finish_failed", "the login CLI returned no JSON");
-    return 1;
-  }
+  const char* line = login_reply(args, &capture, "finish_failed");
+  if (line == nullptr) return 1;
   const char* end = capture.data + capture.len;
   if (!json_bool_field(line, end, "ok", 0)) {
     char error[512] = "";
@@ -111,11 +102,5 @@ int action_finish(const char* name, bool force, const char* query) {
 
   status_rec rec;
   collect_status(&rec, name);
-  buf b{};
-  buf_adds(&b, "{\"ok\":true,\"state\":\"done\",");
-  emit_status(&b, &rec);
-  buf_adds(&b, "}\n");
-  json_headers();
-  write_buf(&b);
-  return 0;
+  return answer_status("{\"ok\":true,\"state\":\"done\",", &rec, "}\n");
 }

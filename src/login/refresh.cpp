@@ -65,11 +65,5 @@ int action_refresh(const char* name) {
     return fail("refresh_failed",
                 "the refresh CLI did not update the credentials file; sign in again");
   }
-  buf b{};
-  buf_adds(&b, "{\"ok\":true,\"refreshed\":true,");
-  emit_status(&b, &rec);
-  buf_adds(&b, "}\n");
-  json_headers();
-  write_buf(&b);
-  return 0;
+  return answer_status("{\"ok\":true,\"refreshed\":true,", &rec, "}\n");
 }

@@ -1,6 +1,7 @@
 // Starting a sign-in and cancelling a pending one, both through the login CLI.
 #include <cstdio>
 
+#include "login/login_reply.h"
 #include "login/runner.h"
 #include "request/actions.h"
 #include "request/respond.h"
@@ -8,8 +9,6 @@
 
 namespace {
 
-constexpr char kCliUnavailable[] =
-    "the login CLI is not on this node; install TELLUMAR CODE or set QUORIN_LOGIN_BIN";
 constexpr char kDefaultHint[] =
     "Sign in with Quorin, then paste the code shown on the callback page.";
 
@@ -27,17 +26,8 @@ int action_start(const char* name, bool force) {
   }
 
   buf capture{};
-  if (run_capture(login_bin(), args, &capture) <= 0) {
-    buf_free(&capture);
-    emit_error(200, "OK", "cli_unavailable", kCliUnavailable);
-    return 1;
-  }
-  const char* line = last_json_line(&capture);
-  if (line == nullptr) {
-    buf_free(&capture);
-    emit_error(200, "OK", "start_failed", "the login CLI returned no JSON");
-    return 1;
-  }
+  const char* line = login_reply(args, &capture, "start_failed");
+  if (line == nullptr) return 1;
   const char* end = capture.data + capture.len;
   char auth_url[4096] = "", flow[64] = "", hint[512] = "", error[512] = "";
   json_str_field(line, end, "auth_url", auth_url, sizeof auth_url);

@@ -46,14 +46,19 @@ void emit_status(buf* b, const status_rec* rec) {
   buf_adds(b, "]");
 }
 
-int action_status(const char* name) {
-  status_rec rec;
-  collect_status(&rec, name);
+int answer_status(const char* opening, const status_rec* rec, const char* closing) {
   buf b{};
-  buf_adds(&b, "{\"ok\":true,\"plugin\":\"plugin_quorincode_login\",\"version\":\"1.0.0\",");
-  emit_status(&b, &rec);
-  buf_adds(&b, ",\"flow\":\"paste_code\",\"protocol\":\"TLLOGIN-MACHINE-V1\"}\n");
+  buf_adds(&b, opening);
+  emit_status(&b, rec);
+  buf_adds(&b, closing);
   json_headers();
   write_buf(&b);
   return 0;
+}
+
+int action_status(const char* name) {
+  status_rec rec;
+  collect_status(&rec, name);
+  return answer_status("{\"ok\":true,\"plugin\":\"plugin_quorincode_login\",\"version\":\"1.0.0\",",
+                       &rec, ",\"flow\":\"paste_code\",\"protocol\":\"TLLOGIN-MACHINE-V1\"}\n");
 }
