@@ -21,7 +21,7 @@ echo "== fuzz targets"
 fuzz/run.sh "${FUZZ_SECONDS:-30}"
 
 echo "== browser tests"
-scripts/ensure-packages.sh lighttpd chromium
+scripts/ensure-packages.sh lighttpd chromium ca-certificates
 command -v node >/dev/null || scripts/ensure-packages.sh nodejs npm
 echo "node $(node --version), npm $(npm --version), $(chromium --version 2>/dev/null)"
 npm ci --no-audit --no-fund
