@@ -169,3 +169,27 @@ for (const theme of ['light', 'dark']) {
     });
   }
 }
+
+test('the toast: one line wide on a 320 px screen when the text allows, empty once hidden', async (t) => {
+  const context = await browser.newContext({ viewport: { width: 320, height: 640 } });
+  context.setDefaultTimeout(5000);
+  t.after(() => context.close());
+  const page = await context.newPage();
+  await page.clock.install();
+  await interceptApi(page, () => ({ body: NOT_CONNECTED }));
+  await page.goto(server.console);
+  await page.clock.runFor(100);
+  const box = (text) =>
+    page.evaluate((text) => {
+      toast(text);
+      const r = document.getElementById('toast').getBoundingClientRect();
+      return [Math.round(r.left), Math.round(r.right), Math.round(r.height)];
+    }, text);
+  const [left, right, height] = await box('Pending login cancelled');
+  assert.ok(right - left > 160 && height < 40, `one line, wider than half the screen: ${left}..${right}, ${height} high`);
+  const [l2, r2] = await box('Start failed: the login CLI did not answer in time; try again in a minute');
+  assert.deepEqual([l2, r2], [16, 304], 'a long text takes the width less 16 px each side');
+  assert.deepEqual(await page.$eval('#toast', (el) => [el.getAttribute('role'), el.getAttribute('aria-live')]), ['status', 'polite']);
+  await page.clock.runFor(2300);
+  assert.deepEqual(await page.$eval('#toast', (el) => [el.className, el.textContent]), ['toast', '']);
+});
