@@ -52,6 +52,7 @@ progress() {
     printf '%s\n' "$line" >>"$log"
     [[ $line =~ ^\[([0-9]+)/([0-9]+)\] ]] || continue
     n=${BASH_REMATCH[1]} total=${BASH_REMATCH[2]}
+    ((n > 0)) || continue # ninja's own check of its build files
     if [ -t 1 ]; then
       printf '\rdemo:   step %s of %s' "$n" "$total"
     elif ((n * 10 / total != shown)); then
@@ -62,7 +63,7 @@ progress() {
   if [ -t 1 ]; then printf '\n'; fi
 }
 
-say "building the plugin and the stand-in CLIs (the first build takes a minute or two)"
+say "building the plugin and the stand-in CLIs (the first build takes about half a minute)"
 targets=(plugin_quorincode_login quorin-login-standin quorin-refresh-standin)
 if ! cmake --build --preset default -j2 --target "${targets[@]}" 2>&1 | progress; then
   tail -n 30 "$log" >&2
