@@ -61,7 +61,8 @@ TEST(Cycle, SignInRefreshReloginCancel) {
   ASSERT_EQ(state.size(), 32u) << o.out;
   EXPECT_EQ(unquote(member(o.out, "auth_url")), "http://127.0.0.1:9/signin.html?state=" + state);
   EXPECT_EQ(member(n.get("action=status").out, "pending"), "true");
-  EXPECT_EQ(state_of(n.get("action=start").out), state) << "a pending sign-in is resumed";
+  o = n.get("action=start");
+  EXPECT_EQ(state_of(o.out), state) << "a pending sign-in is resumed: " << o.out;
 
   o = n.get("action=finish&code=qc_00000000");
   EXPECT_EQ(member(o.out, "error"), "\"invalid_grant\"");
