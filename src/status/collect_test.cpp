@@ -10,19 +10,13 @@
 #include <random>
 #include <string>
 
+#include "set_env.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr int64_t kNow = 1767225600;
-
-void set(const char* name, const std::string& value) {
-#ifdef _WIN32
-  _putenv_s(name, value.c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
-}
 
 class Collect : public ::testing::Test {
  protected:
@@ -30,13 +24,13 @@ class Collect : public ::testing::Test {
     std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     dir_ = fs::temp_directory_path() / ("collect-" + test + std::to_string(std::random_device{}()));
     fs::create_directories(dir_ / "accounts");
-    set("QUORIN_CREDS_PATH", (dir_ / "creds.json").string());
-    set("QUORIN_ACCOUNTS_DIR", (dir_ / "accounts").string());
-    set("QUORIN_LOGIN_BIN", (dir_ / "no-such-tool").string());
+    set_env("QUORIN_CREDS_PATH", (dir_ / "creds.json").string());
+    set_env("QUORIN_ACCOUNTS_DIR", (dir_ / "accounts").string());
+    set_env("QUORIN_LOGIN_BIN", (dir_ / "no-such-tool").string());
   }
   void TearDown() override {
     for (const char* v : {"QUORIN_CREDS_PATH", "QUORIN_ACCOUNTS_DIR", "QUORIN_LOGIN_BIN"})
-      set(v, "");
+      set_env(v, "");
     fs::remove_all(dir_);
   }
 
