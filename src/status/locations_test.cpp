@@ -150,6 +150,12 @@ TEST_F(Locations, ReadFileAndFileExists) {
   EXPECT_EQ(read_file(""), nullptr);
   EXPECT_EQ(read_file((dir / "missing").string().c_str()), nullptr);
   EXPECT_EQ(read_file((dir / "folder.json").string().c_str()), nullptr);
+  // A device opens like a file but is none.
+#ifdef _WIN32
+  EXPECT_EQ(read_file("NUL"), nullptr);
+#else
+  EXPECT_EQ(read_file("/dev/null"), nullptr);
+#endif
 
   EXPECT_EQ(file_exists(empty.c_str()), 1);
   EXPECT_EQ(file_exists((dir / "folder.json").string().c_str()), 0);
