@@ -10,11 +10,12 @@
 #include "status/locations.h"
 
 // Quoted values: an account name (at most 64 bytes, none escaped), an
-// authorization code, and a credentials path with every byte escaped.
+// authorization code, and a credentials path.
 inline constexpr size_t kQuotedNameCap = 192;
 inline constexpr size_t kQuotedCodeCap = 2112;
-inline constexpr size_t kQuotedPathCap =
-    std::max<size_t>(2048, kShellEscapeWidth*(kPathCap - 1) + 3);
+// The longest quoted path with its NUL: every byte escaped, and two quotes.
+inline constexpr size_t kQuotedPathMax = kShellEscapeWidth * (kPathCap - 1) + 3;
+inline constexpr size_t kQuotedPathCap = std::max<size_t>(2048, kQuotedPathMax);
 
 // " --name " and a quoted name.
 inline constexpr size_t kNameOptionCap = sizeof " --name " - 1 + kQuotedNameCap;
@@ -25,7 +26,7 @@ inline constexpr size_t kCancelArgsCap = sizeof "--cancel" - 1 + kNameOptionCap;
 inline constexpr size_t kFinishArgsCap =
     sizeof "--finish  --force" - 1 + kQuotedCodeCap + kNameOptionCap - 1;
 inline constexpr size_t kRefreshArgsCap =
-    std::max<size_t>(1120, sizeof "--credentials-file  --force" - 1 + kQuotedPathCap);
+    std::max<size_t>(1120, sizeof "--credentials-file  --force" - 1 + kQuotedPathMax);
 
 // "--status", or "--status --name N" with the name as it stands.
 void status_args(const char* name, char out[kStatusArgsCap]);
