@@ -18,23 +18,7 @@ const char* env_get(const char* name) {
   return it == world().env.end() ? nullptr : it->second.c_str();
 }
 
-uint32_t env_read(const char* name, char* dst, uint32_t cap) {
-  if (cap > 0) dst[0] = '\0';
-  const char* v = env_get(name);
-  if (v == nullptr || v[0] == '\0') return 0;
-  size_t n = strlen(v);
-  if (n >= cap) return static_cast<uint32_t>(n + 1);
-  memcpy(dst, v, n + 1);
-  return static_cast<uint32_t>(n);
-}
-
-const char* last_separator(const char* path) {
-  return strrchr(path, '/');
-}
-
-bool shell_escapes(unsigned char c) {
-  return c == '"' || c == '$' || c == '`' || c == '\\';
-}
+// env_read, last_separator and shell_escapes: the POSIX ones (posix-common.cpp).
 
 int path_kind(const char* path) {
   if (world().files.count(path)) return 0;
@@ -43,19 +27,25 @@ int path_kind(const char* path) {
   return -1;
 }
 
-void list_json_files(const char* folder,
-                     const std::function<void(const char* name, bool is_dir)>& visit) {
+void list_json_files(const char* folder, int most,
+                     const std::function<void(const char* name)>& visit) {
   std::string prefix = std::string(folder) + "/";
   std::map<std::string, bool> found;  // sorted by name, like the POSIX listing
   auto consider = [&](const std::string& path, bool is_dir) {
     if (path.compare(0, prefix.size(), prefix) != 0) return;
     std::string name = path.substr(prefix.size());
-    if (name.find('/') != std::string::npos || name.size() < 5) return;
+    if (name.find('/') != std::string::npos || name.size() <= 5) return;
     if (name.compare(name.size() - 5, 5, ".json") == 0) found[name] = is_dir;
   };
   for (const auto& [path, content] : world().files) consider(path, false);
   for (const std::string& d : world().dirs) consider(d, true);
-  for (const auto& [name, is_dir] : found) visit(name.c_str(), is_dir);
+  most = most < kListMost ? most : kListMost;
+  for (const auto& [name, is_dir] : found) {
+    if (most <= 0) break;
+    if (is_dir) continue;
+    visit(name.c_str());
+    most--;
+  }
 }
 
 void check_command_line(const std::string& line) {

@@ -19,6 +19,18 @@
 
 namespace fs = std::filesystem;
 
+const std::string& project_version() {
+  static const std::string version = [] {
+    std::ifstream in(PROJECT_CMAKELISTS);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t at = text.find("VERSION ", text.find("project("));
+    if (at == std::string::npos) return std::string("<no project version>");
+    at += 8;
+    return text.substr(at, text.find_first_of(" )\n", at) - at);
+  }();
+  return version;
+}
+
 const char* const kJsonHeaders =
     "Content-Type: application/json; charset=utf-8\r\n"
     "Cache-Control: no-store\r\n"

@@ -74,6 +74,10 @@ struct outcome {
 // Runs the plugin once and waits for it.
 outcome run_plugin(const invocation& inv);
 
+// The version given by project() in CMakeLists.txt, read from that file: the
+// one place the version is written.
+const std::string& project_version();
+
 // The JSON header block of a success.
 extern const char* const kJsonHeaders;
 

@@ -85,7 +85,8 @@ std::string member(const std::string& reply, const std::string& key) {
 
 std::string empty_status(const std::string& creds_path) {
   return std::string(kJsonHeaders) +
-         "{\"ok\":true,\"plugin\":\"plugin_quorincode_login\",\"version\":\"1.0.0\","
+         "{\"ok\":true,\"plugin\":\"plugin_quorincode_login\",\"version\":\"" + project_version() +
+         "\","
          "\"logged_in\":false,\"expires_at\":0,\"expires_at_sec\":0,\"expires_in_sec\":0,"
          "\"expired\":false,\"has_refresh\":false,\"account\":\"\",\"pending\":false,"
          "\"cli_present\":false,\"credentials_path\":" +

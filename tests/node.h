@@ -26,6 +26,8 @@ class node {
   void pending(const std::string& name);
   // Any file below the home folder; returns its path on this machine.
   std::string file(const std::string& rel, const std::string& content);
+  // A folder below the home folder (with its parents); returns its path on this machine.
+  std::string folder(const std::string& rel) { return dir_.mkdir(rel); }
   std::string read(const std::string& rel) const { return dir_.read(rel); }
 
   // Points the login (or refresh) CLI at the recording fake tool.

@@ -10,8 +10,8 @@ static bool is_space(char c) {
 }
 
 static const char* tool_name(const char* var, const char* fallback) {
-  const char* v = env_get(var);
-  return v != nullptr && v[0] != '\0' ? v : fallback;
+  const char* v = env_setting(var);
+  return v != nullptr ? v : fallback;
 }
 
 const char* login_bin() {

@@ -10,31 +10,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <string>
-#include <vector>
 
 void platform_init() {}
 
+// env_read, last_separator and shell_escapes are in posix-common.cpp.
+
 const char* env_get(const char* name) {
   return getenv(name);
-}
-
-uint32_t env_read(const char* name, char* dst, uint32_t cap) {
-  if (cap > 0) dst[0] = '\0';
-  const char* v = getenv(name);
-  if (v == nullptr || v[0] == '\0') return 0;
-  size_t n = strlen(v);
-  if (n >= cap) return n + 1 > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(n + 1);
-  memcpy(dst, v, n + 1);
-  return static_cast<uint32_t>(n);
-}
-
-const char* last_separator(const char* path) {
-  return strrchr(path, '/');
-}
-
-bool shell_escapes(unsigned char c) {
-  return c == '"' || c == '$' || c == '`' || c == '\\';
 }
 
 int path_kind(const char* path) {
@@ -43,34 +25,53 @@ int path_kind(const char* path) {
   return S_ISDIR(st.st_mode) ? 1 : 0;
 }
 
-static bool ends_with_json(const char* name, size_t n) {
-  return n >= 5 && memcmp(name + n - 5, ".json", 5) == 0;
+namespace {
+
+// NAME_MAX bytes and a NUL.
+constexpr size_t kNameCap = 256;
+
+bool named_like_json(const char* name, size_t n) {
+  return n > 5 && memcmp(name + n - 5, ".json", 5) == 0;
 }
 
-void list_json_files(const char* folder,
-                     const std::function<void(const char* name, bool is_dir)>& visit) {
-  DIR* dir = opendir(folder);
+bool is_folder(DIR* dir, const struct dirent* d) {
+  if (d->d_type != DT_UNKNOWN && d->d_type != DT_LNK) return d->d_type == DT_DIR;
+  struct stat st;
+  return fstatat(dirfd(dir), d->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+void list_json_files(const char* folder, int most,
+                     const std::function<void(const char* name)>& visit) {
+  most = std::min(most, kListMost);
+  DIR* dir = most > 0 ? opendir(folder) : nullptr;
   if (dir == nullptr) return;
-  struct entry {
-    std::string name;
-    bool is_dir;
-  };
-  std::vector<entry> found;
+  // readdir order is arbitrary, so a stable listing is the smallest names in
+  // byte order. Only those are kept, in a max-heap of fixed size: a folder of
+  // any size costs one pass and this area.
+  char names[kListMost][kNameCap];
+  int heap[kListMost];  // indices into names, largest name on top
+  int kept = 0;
+  auto name_less = [&](int a, int b) { return strcmp(names[a], names[b]) < 0; };
   while (struct dirent* d = readdir(dir)) {
     size_t n = strlen(d->d_name);
-    if (!ends_with_json(d->d_name, n)) continue;
-    bool is_dir = d->d_type == DT_DIR;
-    if (d->d_type == DT_UNKNOWN || d->d_type == DT_LNK) {
-      struct stat st;
-      is_dir = fstatat(dirfd(dir), d->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+    if (n >= kNameCap || !named_like_json(d->d_name, n)) continue;
+    bool full = kept == most;
+    if (full && strcmp(d->d_name, names[heap[0]]) >= 0) continue;
+    if (is_folder(dir, d)) continue;
+    int slot = kept;
+    if (full) {
+      std::pop_heap(heap, heap + kept, name_less);
+      slot = heap[--kept];
     }
-    found.push_back({std::string(d->d_name, n), is_dir});
+    memcpy(names[slot], d->d_name, n + 1);
+    heap[kept++] = slot;
+    std::push_heap(heap, heap + kept, name_less);
   }
   closedir(dir);
-  // readdir order is arbitrary; a stable listing needs a sort.
-  std::sort(found.begin(), found.end(),
-            [](const entry& a, const entry& b) { return a.name < b.name; });
-  for (const entry& e : found) visit(e.name.c_str(), e.is_dir);
+  std::sort_heap(heap, heap + kept, name_less);
+  for (int i = 0; i < kept; i++) visit(names[heap[i]]);
 }
 
 FILE* shell_open(const char* cmdline) {

@@ -4,11 +4,15 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "support/cut.h"
 
 void platform_init() {
   // In text mode the CR LF of the header lines would leave as CR CR LF, and a
@@ -41,16 +45,22 @@ int path_kind(const char* path) {
   return (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 1 : 0;
 }
 
-void list_json_files(const char* folder,
-                     const std::function<void(const char* name, bool is_dir)>& visit) {
+void list_json_files(const char* folder, int most,
+                     const std::function<void(const char* name)>& visit) {
+  most = most < kListMost ? most : kListMost;
+  if (most <= 0) return;
   char pattern[1024];
-  snprintf(pattern, sizeof pattern, "%s\\*.json", folder);
+  format_cut(pattern, sizeof pattern, "%s\\*.json", folder);
   WIN32_FIND_DATAA found;
   HANDLE h = FindFirstFileA(pattern, &found);
   if (h == INVALID_HANDLE_VALUE) return;
+  int seen = 0;
   do {
-    visit(found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-  } while (FindNextFileA(h, &found));
+    bool is_dir = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (is_dir || strlen(found.cFileName) <= 5) continue;
+    visit(found.cFileName);
+    seen++;
+  } while (seen < most && FindNextFileA(h, &found));
   FindClose(h);
 }
 
@@ -81,6 +91,13 @@ int64_t now_seconds() {
 char* read_whole_file(const char* path, uint64_t max_bytes) {
   FILE* f = fopen(path, "rb");
   if (f == nullptr) return nullptr;
+  // A device (NUL, CON, COM1) or a pipe opens like a file; only a plain file
+  // has a length to read.
+  struct _stati64 st;
+  if (_fstati64(_fileno(f), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
+    fclose(f);
+    return nullptr;
+  }
   char* text = nullptr;
   if (_fseeki64(f, 0, SEEK_END) == 0) {
     int64_t len = _ftelli64(f);

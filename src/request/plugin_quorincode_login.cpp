@@ -33,7 +33,7 @@ constexpr route kRoutes[] = {
 };
 
 constexpr char kMetaLine[] = "{\"name\":\"quorin\",\"desc\":\"Quorin login\"}\n";
-constexpr char kVersionLine[] = "plugin_quorincode_login 1.0.0\n";
+constexpr char kVersionLine[] = "plugin_quorincode_login " PLUGIN_VERSION "\n";
 
 int dispatch(const request& r) {
   if (!query_has(r.query, "action") && !query_has(r.query, "format")) return serve_page();
