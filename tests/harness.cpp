@@ -172,6 +172,7 @@ outcome run_plugin(const invocation& inv) {
     dup2(out[1], 1);
     dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    signal(SIGPIPE, SIG_DFL);  // as a web server starts a CGI program
     if (chdir(cwd.c_str()) != 0) _exit(126);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
@@ -180,6 +181,7 @@ outcome run_plugin(const invocation& inv) {
   close(out[1]);
   close(err[1]);
   set_nonblocking(in[1]);
+  if (inv.started) inv.started(pid);
 
   outcome res{"", "", 0};
   size_t sent = 0;
