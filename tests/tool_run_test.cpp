@@ -70,7 +70,7 @@ bool tools_gone(const node& n, int ms) {
     bool alive = false;
     if (target().windows) {
       size_t before = n.read("beat.txt").size();
-      sleep_ms(300);
+      sleep_ms(1000);  // beats come every 50 ms; a loaded wine may stall a while
       alive = n.read("beat.txt").size() != before;
     } else {
       for (const std::string& p : pids) alive = alive || pid_alive(std::stol(p));
@@ -81,9 +81,12 @@ bool tools_gone(const node& n, int ms) {
   }
 }
 
-// Waits until the first tool run has recorded itself.
-void wait_for_tool(const node& n) {
-  for (int i = 0; i < 500 && n.read("pids.txt") == "<missing>"; i++) sleep_ms(10);
+// Waits until the first tool run has recorded itself (and, on Windows, beat
+// once); false when it never did.
+bool wait_for_tool(const node& n) {
+  const char* sign = target().windows ? "beat.txt" : "pids.txt";
+  for (int i = 0; i < 3000 && n.read(sign) == "<missing>"; i++) sleep_ms(10);
+  return n.read(sign) != "<missing>";
 }
 
 std::string timed_out(const std::string& error, int seconds) {
@@ -103,6 +106,13 @@ const std::string kCreds =
 // A deadline short enough for the suite; wine needs longer to start a tool.
 int short_deadline() {
   return target().windows ? 3 : 1;
+}
+
+// What starting the plugin and its tools costs beyond the bounds below. Wine
+// on a loaded machine takes seconds per process; still far below the minute
+// a hung tool would run on.
+double startup_allowance() {
+  return target().windows ? 15 : 0;
 }
 
 TEST(ToolDeadline, HungCliOnEveryActionAnswersAndIsEnded) {
@@ -130,7 +140,7 @@ TEST(ToolDeadline, HungCliOnEveryActionAnswersAndIsEnded) {
     outcome o = n.get(c.query);
     double took = seconds_since(t0);
     EXPECT_GE(took, deadline - 0.1) << c.query;
-    EXPECT_LT(took, deadline + 3) << c.query;
+    EXPECT_LT(took, deadline + 3 + startup_allowance()) << c.query;
     EXPECT_EQ(o.exit_code, c.exit_code) << c.query;
     if (c.hung == "STATUS") {
       EXPECT_EQ(member(o.out, "cli_present"), "true");
@@ -192,7 +202,7 @@ TEST(ToolDeadline, FloodIgnoringSigpipeIsEndedAfterTheCut) {
   auto t0 = clock_type::now();
   outcome o = n.get("action=start");
   double took = seconds_since(t0);
-  EXPECT_LT(took, 5);
+  EXPECT_LT(took, 5 + startup_allowance());
   EXPECT_EQ(o.out, error_response(200, "OK", "start_failed", "the login CLI returned no JSON"));
   EXPECT_TRUE(tools_gone(n, 3000));
   printf("[ measured ] a flooding CLI answered in %.2f s\n", took);
@@ -217,12 +227,15 @@ TEST(ToolDeadline, HelperHoldingTheOutputDoesNotDelayTheReply) {
 }
 
 TEST(ToolDeadline, PluginEndedBySignalTakesItsToolAlong) {
-  if (target().windows) GTEST_SKIP() << "a signal to wine is not how Windows ends a process";
-  for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGPIPE}) {
+  // A Windows web server ends a CGI program with TerminateProcess; under wine
+  // SIGKILL does the same: the process ends without running any of its code.
+  std::vector<int> signals = {SIGTERM, SIGHUP, SIGINT, SIGPIPE};
+  if (target().windows) signals = {SIGKILL};
+  for (int sig : signals) {
     node n = traced_node();
     n.set("FAKE_SLEEP_START=60000");
     outcome o = n.get("action=start", "", [&](int pid) {
-      wait_for_tool(n);
+      EXPECT_TRUE(wait_for_tool(n));
       kill(pid, sig);
     });
     EXPECT_EQ(o.exit_code, -sig) << "ended as the signal would have ended it";
@@ -250,10 +263,10 @@ TEST(ToolStdin, EveryToolSeesEndOfFileAtOnce) {
     n.credentials(kCreds);
     n.set("FAKE_STDIN=" + n.path("stdin.txt"));
     n.set("FAKE_REPLY={\"ok\":true,\"auth_url\":\"u\"}\n");
-    n.set("QUORIN_TOOL_TIMEOUT=" + std::to_string(short_deadline() + 2));
-    auto t0 = clock_type::now();
-    outcome o = n.get(c.query, c.body);
-    EXPECT_LT(seconds_since(t0), short_deadline() + 1) << c.query << " with body " << c.body;
+    // A tool waiting on a body that never ends would be cut off here and
+    // leave no line.
+    n.set("QUORIN_TOOL_TIMEOUT=20");
+    n.get(c.query, c.body);
     EXPECT_EQ(lines_of(n.read("stdin.txt")), std::vector<std::string>(c.runs, "0"))
         << c.query << " with body " << c.body;
     EXPECT_TRUE(tools_gone(n, 3000));
