@@ -154,7 +154,7 @@ done
     "a C CGI running the stand-in through the shell" "$w_ratio" "≥ 0.9: $(check "$w_ratio" ">=" 0.9)"
   echo
   echo "The status row's floor: a static C program that only runs the same stand-in"
-  echo 'through the shell (`popen`) and prints its reply: one process more than the'
+  echo 'through the shell (`/bin/sh -c`) and prints its reply: one process more than the'
   echo "baseline and nothing else. It takes $(ms "$(median "$work/s_floor.json")") ms, $f_ratio times the"
   echo "baseline; the plugin takes $pf_ratio times the floor. On this machine starting any"
   echo "process costs $(ms "$(median "$work/v_base.json")") ms (the first row's baseline), which is"
