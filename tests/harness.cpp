@@ -172,7 +172,9 @@ outcome run_plugin(const invocation& inv) {
     dup2(out[1], 1);
     dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-    signal(SIGPIPE, SIG_DFL);  // as a web server starts a CGI program
+    // As a web server starts a CGI program, whatever this suite inherited (a
+    // shell running it in the background ignores SIGINT).
+    for (int sig : {SIGPIPE, SIGINT, SIGHUP, SIGTERM}) signal(sig, SIG_DFL);
     if (chdir(cwd.c_str()) != 0) _exit(126);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);

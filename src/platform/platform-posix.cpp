@@ -10,6 +10,7 @@
 #include <sys/prctl.h>
 #endif
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -232,9 +233,44 @@ bool shell_start(const char* cmdline, int64_t timeout_ms, shell_run* run) {
 
   run->out = pipefd[0];
   run->proc = pid;
+  run->tree = -1;
+#ifdef SYS_pidfd_open
+  run->tree = syscall(SYS_pidfd_open, pid, 0);  // -1 before Linux 5.3
+#endif
   run->deadline = timeout_ms > 0 ? monotonic_ms() + timeout_ms : 0;
   return true;
 }
+
+namespace {
+
+// Milliseconds left before the deadline: -1 when there is none, 0 once passed.
+int64_t time_left(const shell_run* run) {
+  if (run->deadline == 0) return -1;
+  return std::max<int64_t>(0, run->deadline - monotonic_ms());
+}
+
+// Reaps the shell when it has ended.
+void look_at_shell(shell_run* run) {
+  pid_t pid = static_cast<pid_t>(run->proc);
+  pid_t got = waitpid(pid, &run->status, WNOHANG);
+  if (got == pid || (got < 0 && errno != EINTR)) run->exited = true;
+}
+
+// Waits up to ms (-1: no bound) until fd (-1: none) is readable or the shell
+// has ended; true when fd is readable. The shell's pidfd wakes the wait when
+// it ends; without one the shell is looked at every slice_ms.
+bool wait_for(shell_run* run, int fd, int64_t ms, int slice_ms) {
+  int pidfd = static_cast<int>(run->tree);
+  int timeout = static_cast<int>(ms < 0 ? -1 : std::min<int64_t>(ms, INT32_MAX));
+  if (pidfd < 0) timeout = timeout < 0 ? slice_ms : std::min(timeout, slice_ms);
+  pollfd p[2] = {{fd, POLLIN, 0}, {pidfd, POLLIN, 0}};
+  int ready = poll(p, 2, timeout);
+  if (ready > 0 && p[0].revents != 0) return true;
+  look_at_shell(run);
+  return false;
+}
+
+}  // namespace
 
 int64_t shell_read(shell_run* run, char* dst, size_t cap) {
   int fd = static_cast<int>(run->out);
@@ -246,58 +282,40 @@ int64_t shell_read(shell_run* run, char* dst, size_t cap) {
       if (n < 0 && errno == EINTR) continue;
       return n > 0 ? n : 0;
     }
-    int slice = kPollSliceMs;
-    if (run->deadline != 0) {
-      int64_t left = run->deadline - monotonic_ms();
-      if (left <= 0) {
-        run->timed_out = true;
-        return -1;
-      }
-      slice = static_cast<int>(std::min<int64_t>(left, slice));
+    int64_t left = time_left(run);
+    if (left == 0) {
+      run->timed_out = true;
+      return -1;
     }
-    pollfd p{fd, POLLIN, 0};
-    int ready = poll(&p, 1, slice);
-    if (ready > 0) {
+    if (wait_for(run, fd, left, kPollSliceMs)) {
       ssize_t n = read(fd, dst, cap);
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       return n > 0 ? n : 0;
     }
-    if (ready < 0 && errno != EINTR) return 0;
-    pid_t pid = static_cast<pid_t>(run->proc);
-    if (waitpid(pid, &run->status, WNOHANG) == pid) {
-      run->exited = true;
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
+    if (run->exited) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   }
 }
 
 int shell_end(shell_run* run, bool stop) {
   pid_t pid = static_cast<pid_t>(run->proc);
   close(static_cast<int>(run->out));  // a tool still writing gets EPIPE
+  if (!stop) look_at_shell(run);
   while (!stop && !run->exited) {
-    int wait_ms = -1;
-    if (run->deadline != 0) {
-      int64_t left = run->deadline - monotonic_ms();
-      if (left <= 0) {
-        run->timed_out = true;
-        break;
-      }
-      wait_ms = static_cast<int>(std::min<int64_t>(left, kPollSliceMs));
+    int64_t left = time_left(run);
+    if (left == 0) {
+      run->timed_out = true;
+      break;
     }
-    pid_t got = waitpid(pid, &run->status, wait_ms < 0 ? 0 : WNOHANG);
-    if (got == pid) {
-      run->exited = true;
-    } else if (got < 0 && errno != EINTR) {
-      run->exited = true;  // not ours to wait for any more
-    } else if (got == 0) {
-      sleep_ms(wait_ms);
-    }
+    // The shell usually ends a moment after its output.
+    wait_for(run, -1, left, 1);
   }
   // Whatever is left of the group: the tree after a deadline or a cut, or
   // helpers the tool left running.
   if (!run->exited || kill(-pid, 0) == 0) end_group(pid, &run->exited, &run->status);
+  if (run->tree >= 0) close(static_cast<int>(run->tree));
   g_group = 0;
   run->out = -1;
+  run->tree = -1;
   return run->status;
 }
 

@@ -44,7 +44,7 @@ void list_json_files(const char* folder,
 struct shell_run {
   intptr_t out = -1;       // read end of the output pipe
   intptr_t proc = 0;       // the shell: POSIX pid (= its process group), Windows handle
-  intptr_t tree = 0;       // Windows: the job object holding the shell and its children
+  intptr_t tree = 0;       // POSIX: a pidfd of the shell or -1; Windows: its job object
   int64_t deadline = 0;    // monotonic milliseconds; 0: none
   bool exited = false;     // the shell has ended and status holds how
   bool timed_out = false;  // the deadline passed and the tree was ended
