@@ -105,7 +105,7 @@ bool shell_start(const char* cmdline, int64_t timeout_ms, shell_run* run) {
   // Only these three handles are inherited: a tool left running must not hold
   // the web server's pipes open.
   HANDLE inherited[] = {in, out_w, err};
-  char attr_area[256];
+  alignas(void*) char attr_area[256];
   SIZE_T attr_size = sizeof attr_area;
   DWORD flags = CREATE_SUSPENDED | CREATE_NO_WINDOW;
   if (InitializeProcThreadAttributeList(nullptr, 1, 0, &attr_size), attr_size <= sizeof attr_area) {
