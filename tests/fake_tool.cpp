@@ -15,6 +15,9 @@
 //   FAKE_SLEEP  milliseconds to run on after the reply, appending a byte to
 //               the file FAKE_BEAT (when set) every 50 ms
 //   FAKE_FLOOD  when set, writes lines of "x" for ever, ignoring SIGPIPE
+//   FAKE_HELPER when set, first starts a copy of itself, "--helper", that
+//               keeps standard output open and runs FAKE_SLEEP_HELPER ms;
+//               the reply waits until the helper has beaten once
 //   FAKE_IGNORE_TERM  when set (POSIX), SIGTERM is ignored
 #include <cctype>
 #include <csignal>
@@ -28,6 +31,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <spawn.h>
 #include <unistd.h>
 #endif
 
@@ -44,6 +48,33 @@ static void nap_ms(int ms) {
   Sleep(static_cast<DWORD>(ms));
 #else
   usleep(static_cast<useconds_t>(ms) * 1000);
+#endif
+}
+
+// A process of this program left running with our standard output.
+static void start_helper() {
+#ifdef _WIN32
+  char self[MAX_PATH];
+  if (GetModuleFileNameA(nullptr, self, sizeof self) == 0) return;
+  std::string line = std::string("\"") + self + "\" --helper";
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION pi{};
+  if (CreateProcessA(self, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+#else
+  char self[] = "/proc/self/exe";
+  char helper[] = "--helper";
+  char* args[] = {self, helper, nullptr};
+  pid_t pid;
+  extern char** environ;
+  posix_spawn(&pid, self, nullptr, nullptr, args, environ);
 #endif
 }
 
@@ -98,6 +129,18 @@ int main(int argc, char** argv) {
   if (const char* reply = setting(action, "FAKE_REPLY")) fputs(reply, stdout);
   fputs("noise on stderr\n", stderr);
   fflush(stdout);
+  if (setting(action, "FAKE_HELPER") != nullptr) {
+    start_helper();
+    // Replies only once the helper runs (it has recorded itself and beaten).
+    const char* beat = getenv("FAKE_BEAT");
+    for (int i = 0; beat != nullptr && i < 1000; i++) {
+      if (FILE* f = fopen(beat, "rb")) {
+        fclose(f);
+        break;
+      }
+      nap_ms(10);
+    }
+  }
   if (setting(action, "FAKE_FLOOD") != nullptr) {
 #ifndef _WIN32
     signal(SIGPIPE, SIG_IGN);
