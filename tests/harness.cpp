@@ -181,6 +181,9 @@ outcome run_once(const invocation& inv) {
     dup2(out[1], 1);
     dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    // As a web server starts a CGI program, whatever this suite inherited (a
+    // shell running it in the background ignores SIGINT).
+    for (int sig : {SIGPIPE, SIGINT, SIGHUP, SIGTERM}) signal(sig, SIG_DFL);
     if (chdir(cwd.c_str()) != 0) _exit(126);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
@@ -189,6 +192,7 @@ outcome run_once(const invocation& inv) {
   close(out[1]);
   close(err[1]);
   set_nonblocking(in[1]);
+  if (inv.started) inv.started(pid);
 
   outcome res{"", "", 0};
   size_t sent = 0;

@@ -55,11 +55,12 @@ std::vector<std::vector<std::string>> node::calls() const {
   return read_fake_log(dir_.at("calls.log"));
 }
 
-outcome node::get(const std::string& query, const std::string& body) const {
+outcome node::get(const std::string& query, const std::string& body,
+                  const std::function<void(int pid)>& started) const {
   std::vector<std::string> e = env;
   e.push_back("QUERY_STRING=" + query);
   if (!body.empty()) e.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
-  return run_plugin({e, {}, body, home()});
+  return run_plugin({e, {}, body, home(), {}, started});
 }
 
 std::string member(const std::string& reply, const std::string& key) {

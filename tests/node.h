@@ -39,8 +39,10 @@ class node {
   // The arguments of every run of a fake tool, in order.
   std::vector<std::vector<std::string>> calls() const;
 
-  // Runs one request with this query string (and body on standard input).
-  outcome get(const std::string& query, const std::string& body = "") const;
+  // Runs one request with this query string (and body on standard input);
+  // started, when given, is called with the plugin's process id.
+  outcome get(const std::string& query, const std::string& body = "",
+              const std::function<void(int pid)>& started = {}) const;
 
   std::vector<std::string> env;
 
