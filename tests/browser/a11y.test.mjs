@@ -134,15 +134,21 @@ async function audit(page, onlyContrast) {
   if (!(await page.evaluate(() => typeof window.axe === 'object'))) await page.addScriptTag({ content: axeSource });
   const only = onlyContrast ? { type: 'rule', values: ['color-contrast'] } : { type: 'tag', values: TAGS };
   const r = await page.evaluate((only) => window.axe.run(document, { runOnly: only }), only);
-  return Object.fromEntries(
-    r.violations.map((v) => [v.id, v.nodes.map((n) => `${n.target.join(' ')}${n.any[0]?.data?.contrastRatio ? ' ' + n.any[0].data.contrastRatio : ''}`)]),
-  );
+  const nodes = (v) => v.nodes.map((n) => `${n.target.join(' ')}${n.any[0]?.data?.contrastRatio ? ' ' + n.any[0].data.contrastRatio : ''}`);
+  const found = Object.fromEntries(r.violations.map((v) => [v.id, nodes(v)]));
+  // With more contrast, a text whose contrast axe could not judge counts too.
+  for (const v of onlyContrast ? r.incomplete : []) found[`${v.id} (not judged)`] = nodes(v);
+  return found;
 }
 
 const figures = [];
 after(() => {
   // One line per state and view: the counts of nodes per rule, default and with more contrast.
-  const fmt = (v) => Object.entries(v).map(([k, n]) => `${k} ${n.length}`).join(', ') || 'none';
+  // AXE_DETAIL=1 names the elements (and contrast ratios) too.
+  const fmt = (v) =>
+    Object.entries(v)
+      .map(([k, n]) => `${k} ${n.length}${process.env.AXE_DETAIL === '1' ? ` [${n.join('; ')}]` : ''}`)
+      .join(', ') || 'none';
   for (const f of figures) console.log(`# axe ${f.view} ${f.state}: default: ${fmt(f.normal)}; more contrast: ${fmt(f.more)}`);
 });
 
