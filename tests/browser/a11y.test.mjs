@@ -199,3 +199,48 @@ test('the toast: one line wide on a 320 px screen when the text allows, empty on
   await page.clock.runFor(2300);
   assert.deepEqual(await page.$eval('#toast', (el) => [el.className, el.textContent]), ['toast', '']);
 });
+
+// The focus ring of every tab stop against the colour around it: at least
+// 3:1, with the default colours and with more contrast, in both themes.
+test('focus rings stand out from what surrounds them', async (t) => {
+  const context = await browser.newContext();
+  context.setDefaultTimeout(5000);
+  t.after(() => context.close());
+  const page = await context.newPage();
+  await interceptApi(page, () => ({ body: PENDING }));
+  const rings = () =>
+    page.evaluate(() => {
+      const rgb = (s) => (s.match(/rgba?\(([^)]+)\)/) || [0, '0,0,0,0'])[1].split(',').map(Number);
+      const lum = (c) => {
+        const [r, g, b] = c.slice(0, 3).map((v) => ((v /= 255) <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4));
+        return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+      };
+      const ratio = (a, b) => (Math.max(lum(a), lum(b)) + 0.05) / (Math.min(lum(a), lum(b)) + 0.05);
+      const el = document.activeElement;
+      if (el === document.body) return ['', 0]; // Tab went past the last stop
+      const cs = getComputedStyle(el);
+      const ring = rgb(cs.outlineStyle !== 'none' ? cs.outlineColor : cs.boxShadow);
+      let under = el.parentElement;
+      while (rgb(getComputedStyle(under).backgroundColor)[3] !== undefined && under !== document.body) under = under.parentElement;
+      const bg = rgb(getComputedStyle(under).backgroundColor);
+      return [el.id, ring[3] === undefined || ring[3] === 1 ? Math.round(ratio(ring, bg) * 100) / 100 : 0];
+    });
+  for (const theme of ['light', 'dark']) {
+    for (const contrast of ['no-preference', 'more']) {
+      await page.emulateMedia({ contrast });
+      await page.goto(`${server.console}?theme=${theme}`);
+      await page.waitForSelector('#step2.on');
+      await page.evaluate(() => document.getElementById('sessionTitle').focus());
+      const seen = new Map([await rings()]); // where a sign-in leaves the focus
+      for (let i = 0; i < 14; i++) {
+        await page.keyboard.press('Tab');
+        const [id, r] = await rings();
+        if (id) seen.set(id, r);
+      }
+      t.diagnostic(`${theme}, ${contrast}: lowest ring contrast ${Math.min(...seen.values())}:1 over ${seen.size} stops`);
+      const weak = [...seen].filter(([, r]) => r < 3);
+      assert.deepEqual(weak, [], `${theme}, ${contrast}: ${[...seen].join(' ')}`);
+      assert.ok(seen.size >= 9, `${theme}, ${contrast}: tab stops ${[...seen.keys()]}`);
+    }
+  }
+});
