@@ -221,7 +221,7 @@ test('the toast: one line wide on a 320 px screen when the text allows, empty on
   const [l2, r2] = await box('Start failed: the login CLI did not answer in time; try again in a minute');
   assert.deepEqual([l2, r2], [16, 304], 'a long text takes the width less 16 px each side');
   assert.deepEqual(await page.$eval('#toast', (el) => [el.getAttribute('role'), el.getAttribute('aria-live')]), ['status', 'polite']);
-  await page.clock.runFor(2300);
+  await page.clock.runFor(2500); // hidden at 2200 ms, emptied 200 ms later
   assert.deepEqual(await page.$eval('#toast', (el) => [el.className, el.textContent]), ['toast', '']);
 });
 
