@@ -235,11 +235,12 @@ outcome run_once(const invocation& inv) {
   return res;
 }
 
-// Every response of the plugin has bytes, so a launched run that failed with
-// no output at all never reached the plugin: the launcher (wine) could not
-// start it. Only that is tried again, at most twice, and said.
+// Every response of the plugin has bytes, so a launched run that exited with a
+// failing status and no output at all never reached the plugin: the launcher
+// (wine) could not start it. Only that is tried again, at most twice, and said.
+// A run ended by a signal was ended on purpose, by a test.
 bool launcher_failed(const outcome& o) {
-  return !target().launcher.empty() && o.exit_code != 0 && o.out.empty() && o.err.empty();
+  return !target().launcher.empty() && o.exit_code > 0 && o.out.empty() && o.err.empty();
 }
 
 void note_retry(const outcome& o, int attempt) {
