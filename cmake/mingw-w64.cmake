@@ -18,10 +18,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # on a node (and under wine) that does not have them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# ctest runs the Windows test programs through wine.
+# ctest runs the Windows test programs through wine, by a wrapper that tells a
+# start wine failed from a failing test (scripts/wine-run.sh).
 find_program(WINE_LOADER wine PATHS /usr/bin NO_CMAKE_FIND_ROOT_PATH)
 if(WINE_LOADER)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_LOADER})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
 endif()
 
 # -O2, not -O3: GCC 12 at -O3 reports a false -Wrestrict inside std::string

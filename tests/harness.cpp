@@ -130,10 +130,7 @@ void set_nonblocking(int fd) {
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-}  // namespace
-
-outcome run_plugin(const invocation& inv) {
-  signal(SIGPIPE, SIG_IGN);  // a child that stops reading its body must not kill us
+outcome run_once(const invocation& inv) {
   const target_info& t = target();
   std::vector<std::string> env = inv.env;
   for (const char* name : kForwarded)
@@ -225,6 +222,33 @@ outcome run_plugin(const invocation& inv) {
   int status = 0;
   waitpid(pid, &status, 0);
   res.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  return res;
+}
+
+// Every response of the plugin has bytes, so a launched run that failed with
+// no output at all never reached the plugin: the launcher (wine) could not
+// start it. Only that is tried again, at most twice, and said.
+bool launcher_failed(const outcome& o) {
+  return !target().launcher.empty() && o.exit_code != 0 && o.out.empty() && o.err.empty();
+}
+
+void note_retry(const outcome& o, int attempt) {
+  std::string note = target().launcher + " could not start the plugin (exit " +
+                     std::to_string(o.exit_code) + ", no output); retry " +
+                     std::to_string(attempt) + " of 2";
+  fprintf(stderr, "harness: %s\n", note.c_str());
+  if (const char* log = getenv("WINE_RETRY_LOG")) std::ofstream(log, std::ios::app) << note << "\n";
+}
+
+}  // namespace
+
+outcome run_plugin(const invocation& inv) {
+  signal(SIGPIPE, SIG_IGN);  // a child that stops reading its body must not kill us
+  outcome res = run_once(inv);
+  for (int attempt = 1; attempt <= 2 && launcher_failed(res); attempt++) {
+    note_retry(res, attempt);
+    res = run_once(inv);
+  }
   // The plugin writes nothing to stderr; anything there is a sanitizer report.
   if (!res.err.empty()) ADD_FAILURE() << "the plugin wrote to stderr:\n" << res.err;
   return res;

@@ -75,7 +75,10 @@ TEST(BufAddf, StackAndHeapPathsAppendWhole) {
     owned b;
     buf_adds(&b, "<");
     ASSERT_EQ(buf_addf(&b, "%*s|%lld", width, "", static_cast<long long>(-42)), 1);
-    EXPECT_EQ(text(b), "<" + std::string(width, ' ') + "|-42") << width;
+    // Built by appends: GCC 12 at -O3 misreads "<" + std::string(...) (bug 105329).
+    std::string expect = "<";
+    expect.append(static_cast<size_t>(width), ' ').append("|-42");
+    EXPECT_EQ(text(b), expect) << width;
   }
 }
 

@@ -49,6 +49,9 @@ async function open(t, { query = '', replies = {}, storage, permissions } = {}) 
   return { page, calls };
 }
 
+// The calls other than status reads, which the page also makes after a start.
+const actions = (calls) => calls.filter((c) => !/[?&]action=status(&|$)/.test(c.url));
+
 // Properties of the element that sel finds, in the order asked.
 const props = (page, sel, ...names) => page.$eval(sel, (el, names) => names.map((n) => el[n]), names);
 
@@ -261,7 +264,7 @@ describe('flows', () => {
     await toStep2(page);
     assert.equal(await page.textContent('#flowHint'), 'Approve, then paste.');
     assert.equal(await page.textContent('#authUrl'), 'javascript:alert(1)');
-    assert.equal(await page.getAttribute('#linkOpen', 'href'), '#');
+    assert.deepEqual(await props(page, '#linkOpen', 'href', 'ariaDisabled'), ['', 'true']);
   });
 
   test('finish: empty paste, the exchange, success', async (t) => {
@@ -275,14 +278,14 @@ describe('flows', () => {
     await page.fill('#codeInput', ' \n ');
     await page.click('#btnFinish');
     assert.deepEqual(await props(page, '#loginNote', 'className', 'textContent'), ['note show err', 'Paste the code or the redirect address first.']);
-    assert.equal(calls.length, 2);
+    assert.equal(actions(calls).length, 1);
 
     const pasted = '  http://127.0.0.1:9/callback?code=qc_0a1b2c3d&state=f00d \n';
     await page.fill('#codeInput', pasted);
     await page.click('#btnFinish');
     assert.deepEqual(await props(page, '#btnFinish', 'disabled', 'textContent'), [true, 'Exchanging...']);
     assert.deepEqual(await props(page, '#loginNote', 'className', 'textContent'), ['note show', 'Exchanging the code for a token.']);
-    assert.equal(calls[2].url, '/plugin_quorincode_login?action=finish&code=' + encodeURIComponent(pasted.trim()));
+    assert.equal(actions(calls)[1].url, '/plugin_quorincode_login?action=finish&code=' + encodeURIComponent(pasted.trim()));
     hold.release({ body: { state: 'done', ...statusDoc({ ...LOGGED_IN, account: 'me@example.org' }) } });
     await expectToast(page, 'Signed in as me@example.org');
     const s = await snapshot(page);
@@ -299,10 +302,10 @@ describe('flows', () => {
     await page.type('#codeInput', 'qc_1');
     await page.press('#codeInput', 'Enter');
     assert.equal(await page.inputValue('#codeInput'), 'qc_1\n');
-    assert.equal(calls.length, 2);
+    assert.equal(actions(calls).length, 1);
     await page.press('#codeInput', 'Control+Enter');
     await expectToast(page, 'Signed in as Quorin account');
-    assert.equal(calls[2].url, '/plugin_quorincode_login?action=finish&code=qc_1');
+    assert.equal(actions(calls)[1].url, '/plugin_quorincode_login?action=finish&code=qc_1');
     await toStep2(page);
     await page.fill('#codeInput', 'qc_2');
     await page.click('#btnFinish');
@@ -394,20 +397,51 @@ describe('flows', () => {
     assert.equal(calls[2].url, '/plugin_quorincode_login?action=status');
   });
 
-  test('copy link: nothing before a start, then the clipboard, else a toast', async (t) => {
-    const { page } = await open(t, { replies: { start: START_OK }, permissions: ['clipboard-read', 'clipboard-write'] });
-    await page.evaluate(() => showStep(2)); // as after a reload while pending
-    assert.deepEqual([await page.textContent('#authUrl'), await page.getAttribute('#linkOpen', 'href')], ['', '#']);
+  test('no link known (a reload while pending): nothing opens, Copy link and the hint say how to go on', async (t) => {
+    const NO_LINK = 'No sign-in link in this view: press Cancel and start again';
+    const { page } = await open(t, { replies: { status: { body: PENDING }, start: START_OK }, permissions: ['clipboard-read', 'clipboard-write'] });
+    const link = () =>
+      page.$eval('#linkOpen', (a) => [a.getAttribute('href'), a.getAttribute('aria-disabled'), a.tabIndex, a.getAttribute('aria-describedby')]);
+    assert.equal(await page.textContent('#authUrl'), '');
+    assert.deepEqual(await link(), [null, 'true', 0, 'linkMissing']);
+    assert.equal(await page.isVisible('#linkMissing'), true);
+    assert.match(await page.textContent('#linkMissing'), /press Cancel and start again \(Start Quorin Login, or Re-login/);
+    const before = page.url();
     await page.click('#btnCopy');
-    await page.waitForTimeout(300);
-    assert.equal(await page.getAttribute('#toast', 'class'), 'toast');
-    await page.evaluate(() => showStep(1));
-    await toStep2(page);
+    await expectToast(page, NO_LINK);
+    await page.evaluate(() => toast('-'));
+    await page.click('#linkOpen', { force: true }); // a mouse reaches it even so
+    await expectToast(page, NO_LINK);
+    await page.evaluate(() => toast('-'));
+    await page.focus('#linkOpen');
+    await page.keyboard.press('Enter');
+    await expectToast(page, NO_LINK);
+    assert.deepEqual([page.url(), page.context().pages().length], [before, 1]);
+
+    // Once a start gives a link, the anchor and Copy link work and the hint goes.
+    await page.evaluate(() => start(false));
+    assert.deepEqual(await link(), [START_OK.body.auth_url, null, 0, null]);
+    assert.equal(await page.isVisible('#linkMissing'), false);
     await page.click('#btnCopy');
     await expectToast(page, 'Link copied');
     assert.equal(await page.evaluate(() => navigator.clipboard.readText()), START_OK.body.auth_url);
     await page.evaluate(() => Object.defineProperty(navigator, 'clipboard', { value: undefined }));
     await page.click('#btnCopy');
     await expectToast(page, 'Copy not available');
+  });
+
+  test('after a start the status is read again: the pill and "Login pending" show the sign-in', async (t) => {
+    let started = false;
+    const { page, calls } = await open(t, {
+      replies: { status: () => ({ body: started ? PENDING : NOT_CONNECTED }), start: () => ((started = true), START_OK) },
+    });
+    assert.equal(await page.textContent('#pillText'), 'Not Connected');
+    await page.click('#btnStart');
+    await page.waitForFunction(() => document.getElementById('pillText').textContent === 'Signing in');
+    const s = await snapshot(page);
+    assert.deepEqual([s.pill, s.grid[5], s.step1, s.step2], ['pill warn', ['Login pending', 'yes', 'v plain'], false, true]);
+    assert.deepEqual(calls.map((c) => c.url.split('?')[1]), ['action=status', 'action=start', 'action=status']);
+    assert.equal(await page.textContent('#live'), 'Status: Signing in.');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'codeInput');
   });
 });

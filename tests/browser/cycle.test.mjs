@@ -105,7 +105,7 @@ describe('a node without a password', () => {
 
     // Re-login, this time pasting the whole redirect address.
     const second = await approveFrom(context, page, '#btnRelogin');
-    assert.equal(calls.at(-1).url, '/plugin_quorincode_login?action=start&force=1');
+    assert.equal(calls.findLast((c) => !c.url.endsWith('action=status')).url, '/plugin_quorincode_login?action=start&force=1');
     assert.notEqual(second.code, first.code);
     await submit(page, second.redirect);
     await expectToast(page, 'Signed in as stand-in user');
@@ -122,8 +122,8 @@ describe('a node without a password', () => {
     s = await snapshot(page);
     assert.deepEqual([s.pillText, s.step1, s.step2], ['Logged In', true, false]);
     assert.deepEqual(
-      calls.slice(-3).map((c) => c.url.split('?')[1]),
-      ['action=start', 'action=cancel', 'action=status'],
+      calls.slice(-4).map((c) => c.url.split('?')[1]),
+      ['action=start', 'action=status', 'action=cancel', 'action=status'],
     );
   });
 
@@ -151,7 +151,14 @@ describe('a node without a password', () => {
     assert.deepEqual([s.step1, s.step2], [false, true]);
     assert.equal(s.grid.find((r) => r[0] === 'Login pending')[1], 'yes');
     assert.equal(await page.textContent('#authUrl'), '');
-    assert.equal(await page.getAttribute('#linkOpen', 'href'), '#');
+    // No link is known in this view: the anchor leads nowhere and says so.
+    assert.deepEqual(
+      await page.$eval('#linkOpen', (a) => [a.getAttribute('href'), a.getAttribute('aria-disabled')]),
+      [null, 'true'],
+    );
+    assert.equal(await page.isVisible('#linkMissing'), true);
+    await page.click('#btnCopy');
+    await expectToast(page, 'No sign-in link in this view: press Cancel and start again');
     await page.click('#btnCancel');
     await page.waitForFunction(() => document.querySelector('#session').children[11]?.textContent === 'no');
     assert.equal((await snapshot(page)).step1, true);

@@ -1,5 +1,5 @@
 // Pictures of the console for the README: light and dark, signed in and in the
-// middle of a sign-in. Written to build/screenshots/; with UPDATE_SCREENSHOTS=1
+// middle of a sign-in, with the default tokens and with more contrast. Written to build/screenshots/; with UPDATE_SCREENSHOTS=1
 // they replace the ones in docs/.
 import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
@@ -35,12 +35,14 @@ const START = {
   hint: 'Approve on the local stand-in sign-in page, then paste the code or the whole redirect address it shows.',
 };
 
-async function shoot(theme, name, status, prepare) {
-  const context = await browser.newContext({ viewport: { width: 880, height: 900 }, colorScheme: theme });
+const REFUSED = { ok: false, error: 'invalid_code', detail: 'Quorin rejected the code, or it has already been used or has expired' };
+
+async function shoot(theme, name, status, prepare, contrast = 'no-preference') {
+  const context = await browser.newContext({ viewport: { width: 880, height: 900 }, colorScheme: theme, contrast });
   context.setDefaultTimeout(10000);
   try {
     const page = await context.newPage();
-    await interceptApi(page, (action) => ({ body: action === 'start' ? START : status }));
+    await interceptApi(page, (action) => ({ body: action === 'start' ? START : action === 'finish' ? REFUSED : status }));
     await page.goto(`${server.console}?theme=${theme}`);
     await page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking');
     if (prepare) await prepare(page);
@@ -65,6 +67,27 @@ for (const theme of ['light', 'dark']) {
       await page.fill('#codeInput', `http://127.0.0.1:8080/callback?code=qc_3fa41c07&state=${STATE}`);
       await page.evaluate(() => document.activeElement.blur());
     });
+    assert.ok(size > 10000);
+  });
+
+  test(`${theme}, more contrast, signed in`, async () => {
+    assert.ok((await shoot(theme, 'more-contrast-signed-in', SIGNED_IN, null, 'more')) > 10000);
+  });
+
+  test(`${theme}, more contrast, a refused code`, async () => {
+    const status = statusDoc({ ...PENDING, accounts: ACCOUNTS });
+    const size = await shoot(
+      theme,
+      'more-contrast-refused-code',
+      status,
+      async (page) => {
+        await page.evaluate(() => start(false));
+        await page.fill('#codeInput', 'qc_00000000');
+        await page.click('#btnFinish');
+        await page.waitForSelector('#loginNote.err');
+      },
+      'more',
+    );
     assert.ok(size > 10000);
   });
 }

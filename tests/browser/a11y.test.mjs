@@ -1,0 +1,195 @@
+// axe-core on every state of the console, light and dark, wide and narrow:
+// no violation at all apart from colour contrast with the default tokens, and
+// none at all when the browser asks for more contrast.
+import assert from 'node:assert/strict';
+import fs from 'node:fs/promises';
+import path from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import {
+  EXPIRED,
+  LOGGED_IN,
+  NOT_CONNECTED,
+  PENDING,
+  ROOT,
+  interceptApi,
+  launchBrowser,
+  startServer,
+  statusDoc,
+} from './support.mjs';
+
+const TAGS = ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa', 'best-practice'];
+
+let server, guarded, browser, axeSource;
+before(async () => {
+  [server, guarded, browser, axeSource] = await Promise.all([
+    startServer(),
+    startServer({ password: 's3cret' }),
+    launchBrowser(),
+    fs.readFile(path.join(ROOT, 'node_modules/axe-core/axe.min.js'), 'utf8'),
+  ]);
+});
+after(async () => {
+  await browser?.close();
+  await Promise.all([server?.stop(), guarded?.stop()]);
+});
+
+const START_OK = {
+  body: {
+    ok: true,
+    flow: 'paste_code',
+    auth_url: 'https://signin.example.test/oauth/authorize?client_id=quorin-code&state=5d0c3f7a9e2b41c68f1a7d3e0b9c2a64',
+    hint: 'Approve, then paste the code or the whole redirect address.',
+  },
+};
+const REFUSED = { body: { ok: false, error: 'invalid_code', detail: 'Quorin rejected the code, or it has already been used or has expired' } };
+const entry = (name, logged_in, expired) => ({ name, logged_in, has_refresh: logged_in, expires_in_sec: expired ? 0 : 9000, expired });
+const NAMED = statusDoc({
+  ...LOGGED_IN,
+  named_accounts: true,
+  accounts: [entry('work', true, false), entry('ci-runner', true, true), entry('spare', false, false)],
+});
+
+// Waits until the page has drawn its first reply (or toasted a failure).
+const drawn = (page) =>
+  page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking' || document.querySelector('#toast.show'));
+// Lets toasts and bars finish their transitions, so contrast is judged on the
+// colours a person ends up seeing.
+const settle = (page) => page.waitForTimeout(250);
+
+// Each state: how the page is opened and brought there. replies as in
+// interceptApi (per action); real: the password node with no interception.
+const STATES = [
+  ['initial', { replies: { status: NOT_CONNECTED } }],
+  [
+    'signing in',
+    {
+      replies: { status: (seen) => (seen.start ? PENDING : NOT_CONNECTED), start: START_OK },
+      async act(page) {
+        await page.click('#btnStart');
+        await page.waitForFunction(() => document.getElementById('authUrl').textContent !== '');
+        await page.fill('#codeInput', 'qc_3fa41c07');
+      },
+    },
+  ],
+  [
+    'wrong code',
+    {
+      replies: { status: PENDING, start: START_OK, finish: REFUSED },
+      async act(page) {
+        await page.fill('#codeInput', 'qc_00000000');
+        await page.click('#btnFinish');
+        await page.waitForSelector('#loginNote.err');
+      },
+    },
+  ],
+  [
+    'signed in',
+    {
+      replies: { status: PENDING, finish: { body: { state: 'done', ...LOGGED_IN } }, refresh: { body: { refreshed: true, ...LOGGED_IN } } },
+      async act(page) {
+        await page.fill('#codeInput', 'qc_3fa41c07');
+        await page.click('#btnFinish');
+        await page.click('#btnRefresh');
+        await page.waitForSelector('#refreshNote.ok');
+        await page.waitForSelector('#toast.show');
+      },
+    },
+  ],
+  [
+    'expired',
+    {
+      replies: { status: EXPIRED, refresh: { body: { ok: false, error: 'refresh_failed', detail: 'the refresh token was refused' } } },
+      async act(page) {
+        await page.click('#btnRefresh');
+        await page.waitForSelector('#refreshNote.err');
+      },
+    },
+  ],
+  ['named accounts', { replies: { status: NAMED } }],
+  ['password mode', { real: true, query: '?pwd=s3cret' }],
+  ['password refused', { replies: { status: { status: 401, body: { ok: false, error: 'invalid node password' } } } }],
+];
+
+async function bring(page, theme, { replies = {}, real, query = '', act }) {
+  if (!real) {
+    const seen = {};
+    await interceptApi(page, (action) => {
+      let r = replies[action] ?? NOT_CONNECTED;
+      if (typeof r === 'function') r = r(seen);
+      seen[action] = true;
+      return r.body ? r : { body: r };
+    });
+  }
+  const base = real ? guarded.console : server.console;
+  await page.goto(`${base}${query}${query ? '&' : '?'}theme=${theme}`);
+  await drawn(page);
+  if (act) await act(page);
+  await settle(page);
+}
+
+// Violations as "rule: nodes", the figure the report gives per state.
+// Only colour contrast depends on the contrast preference, so the second pass
+// runs that rule alone.
+async function audit(page, onlyContrast) {
+  if (!(await page.evaluate(() => typeof window.axe === 'object'))) await page.addScriptTag({ content: axeSource });
+  const only = onlyContrast ? { type: 'rule', values: ['color-contrast'] } : { type: 'tag', values: TAGS };
+  const r = await page.evaluate((only) => window.axe.run(document, { runOnly: only }), only);
+  return Object.fromEntries(
+    r.violations.map((v) => [v.id, v.nodes.map((n) => `${n.target.join(' ')}${n.any[0]?.data?.contrastRatio ? ' ' + n.any[0].data.contrastRatio : ''}`)]),
+  );
+}
+
+const figures = [];
+after(() => {
+  // One line per state and view: the counts of nodes per rule, default and with more contrast.
+  const fmt = (v) => Object.entries(v).map(([k, n]) => `${k} ${n.length}`).join(', ') || 'none';
+  for (const f of figures) console.log(`# axe ${f.view} ${f.state}: default: ${fmt(f.normal)}; more contrast: ${fmt(f.more)}`);
+});
+
+for (const theme of ['light', 'dark']) {
+  for (const width of [1280, 375]) {
+    describe(`${theme}, ${width} px`, () => {
+      for (const [name, how] of STATES) {
+        test(name, async (t) => {
+          const context = await browser.newContext({ viewport: { width, height: 900 }, colorScheme: theme });
+          context.setDefaultTimeout(5000);
+          t.after(() => context.close());
+          const page = await context.newPage();
+          await bring(page, theme, how);
+          const normal = await audit(page);
+          await page.emulateMedia({ contrast: 'more' });
+          await settle(page);
+          const more = await audit(page, true);
+          figures.push({ view: `${theme} ${width}`, state: name, normal, more });
+          const { 'color-contrast': _, ...others } = normal;
+          assert.deepEqual(others, {}, 'violations besides colour contrast');
+          assert.deepEqual(more, {}, 'violations with more contrast');
+        });
+      }
+    });
+  }
+}
+
+test('the toast: one line wide on a 320 px screen when the text allows, empty once hidden', async (t) => {
+  const context = await browser.newContext({ viewport: { width: 320, height: 640 } });
+  context.setDefaultTimeout(5000);
+  t.after(() => context.close());
+  const page = await context.newPage();
+  await page.clock.install();
+  await interceptApi(page, () => ({ body: NOT_CONNECTED }));
+  await page.goto(server.console);
+  await page.clock.runFor(100);
+  const box = (text) =>
+    page.evaluate((text) => {
+      toast(text);
+      const r = document.getElementById('toast').getBoundingClientRect();
+      return [Math.round(r.left), Math.round(r.right), Math.round(r.height)];
+    }, text);
+  const [left, right, height] = await box('Pending login cancelled');
+  assert.ok(right - left > 160 && height < 40, `one line, wider than half the screen: ${left}..${right}, ${height} high`);
+  const [l2, r2] = await box('Start failed: the login CLI did not answer in time; try again in a minute');
+  assert.deepEqual([l2, r2], [16, 304], 'a long text takes the width less 16 px each side');
+  assert.deepEqual(await page.$eval('#toast', (el) => [el.getAttribute('role'), el.getAttribute('aria-live')]), ['status', 'polite']);
+  await page.clock.runFor(2300);
+  assert.deepEqual(await page.$eval('#toast', (el) => [el.className, el.textContent]), ['toast', '']);
+});
