@@ -51,7 +51,7 @@ cd "$work/packages"
 for tgz in *.tar.gz; do
   unpacked tar -xzf "$tgz" -C "$work/re"
   tar -C "$work/re" --sort=name --owner=0 --group=0 --numeric-owner --format=gnu \
-    --mtime="@$SOURCE_DATE_EPOCH" -cf - . | gzip -9 -n >"$tgz"
+    --mtime="@$SOURCE_DATE_EPOCH" -cf - "${tgz%.tar.gz}" | gzip -9 -n >"$tgz"
 done
 for zip in *.zip; do
   unpacked unzip -q "$zip" -d "$work/re"
