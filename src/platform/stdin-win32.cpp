@@ -1,7 +1,9 @@
 // Windows side of reading the request body: ReadFile on the standard input
-// handle. Anonymous pipes have no waiting with a timeout, so the discarding
-// asks the pipe what is there before each read.
+// handle. Windows has no read with a timeout that works on every kind of
+// handle, so the discarding reads on a thread of its own and is waited for.
 #include <windows.h>
+
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -18,28 +20,55 @@ size_t stdin_read(char* dst, size_t len) {
   return got;
 }
 
+namespace {
+
+// Shared with the reading thread; left allocated if that thread is still
+// blocked when the wait ends (the process is about to end).
+struct discard_job {
+  HANDLE in;
+  uint64_t len;
+  volatile LONG64 done;
+  char chunk[65536];
+};
+
+DWORD WINAPI discard_thread(void* arg) {
+  discard_job* job = static_cast<discard_job*>(arg);
+  for (;;) {
+    uint64_t done = static_cast<uint64_t>(InterlockedAdd64(&job->done, 0));
+    if (done >= job->len) break;
+    DWORD want = job->len - done < sizeof job->chunk ? static_cast<DWORD>(job->len - done)
+                                                     : static_cast<DWORD>(sizeof job->chunk);
+    DWORD n = 0;
+    if (!ReadFile(job->in, job->chunk, want, &n, nullptr) || n == 0) break;
+    InterlockedAdd64(&job->done, n);
+  }
+  return 0;
+}
+
+}  // namespace
+
 uint64_t stdin_discard(uint64_t len, int timeout_ms) {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-  if (in == nullptr || in == INVALID_HANDLE_VALUE) return 0;
-  DWORD type = GetFileType(in);
-  if (type == FILE_TYPE_CHAR) return 0;  // a console: no server is sending a body
-  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms);
-  char chunk[65536];
-  uint64_t done = 0;
-  while (done < len && GetTickCount64() < deadline) {
-    DWORD want = len - done < sizeof chunk ? static_cast<DWORD>(len - done) : sizeof chunk;
-    if (type == FILE_TYPE_PIPE) {
-      DWORD ready = 0;
-      if (!PeekNamedPipe(in, nullptr, 0, nullptr, &ready, nullptr)) break;  // writer gone
-      if (ready == 0) {
-        Sleep(5);
-        continue;
-      }
-      if (ready < want) want = ready;
-    }
-    DWORD n = 0;
-    if (!ReadFile(in, chunk, want, &n, nullptr) || n == 0) break;
-    done += n;
+  if (len == 0 || in == nullptr || in == INVALID_HANDLE_VALUE) return 0;
+  if (GetFileType(in) == FILE_TYPE_CHAR) return 0;  // a console: no server is sending a body
+  discard_job* job = static_cast<discard_job*>(malloc(sizeof(discard_job)));
+  if (job == nullptr) return 0;
+  job->in = in;
+  job->len = len;
+  job->done = 0;
+  HANDLE thread = CreateThread(nullptr, 0, discard_thread, job, 0, nullptr);
+  if (thread == nullptr) {
+    free(job);
+    return 0;
   }
+  bool finished = WaitForSingleObject(thread, static_cast<DWORD>(timeout_ms)) == WAIT_OBJECT_0;
+  if (!finished) {
+    // A stalled sender: stop the read, and give up on the thread if it does not end.
+    CancelSynchronousIo(thread);
+    finished = WaitForSingleObject(thread, 100) == WAIT_OBJECT_0;
+  }
+  uint64_t done = static_cast<uint64_t>(InterlockedAdd64(&job->done, 0));
+  CloseHandle(thread);
+  if (finished) free(job);
   return done;
 }
