@@ -40,7 +40,6 @@ set -- /tmp/$deb $p_apache $p_nginx $p_lighttpd
 "$repo/scripts/fresh-machine.sh" "$fetch$(cat <<'INNER'
 set -euo pipefail
 deb=$1 p_apache=$2 p_nginx=$3 p_lighttpd=$4
-chmod 755 / # the chroot's root folder is made 0700; www-data must get through it
 echo "== dpkg -i on a bare Debian 12"
 dpkg -i "$deb"
 dpkg -L plugin-quorincode-login | grep cgi-bin

@@ -41,6 +41,9 @@ if [ ! -f "$bare" ]; then
 fi
 
 root=$(mktemp -d /var/tmp/fresh-root-XXXXXX)
+# mktemp makes the folder 0700, which would be the root folder's mode inside:
+# no process of another user (a web server's) could reach any file.
+chmod 755 "$root"
 cleanup() {
   for m in dev sys proc; do
     mountpoint -q "$root/$m" && umount -R -l "$root/$m" || true
