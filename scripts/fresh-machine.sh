@@ -41,9 +41,6 @@ if [ ! -f "$bare" ]; then
 fi
 
 root=$(mktemp -d /var/tmp/fresh-root-XXXXXX)
-# mktemp makes the folder 0700, which would be the root folder's mode inside:
-# no process of another user (a web server's) could reach any file.
-chmod 755 "$root"
 cleanup() {
   for m in dev sys proc; do
     mountpoint -q "$root/$m" && umount -R -l "$root/$m" || true
@@ -56,6 +53,9 @@ cleanup() {
 }
 trap cleanup EXIT
 tar --numeric-owner -C "$root" -xf "$bare"
+# The bare root was made in a mktemp folder, so "/" inside comes out 0700: no
+# process of another user (a web server's) could reach any file.
+chmod 755 "$root"
 
 # What a freshly installed Debian 12 has: the release, its updates and its
 # security archive from the same mirror, and a resolver.
