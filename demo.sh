@@ -23,8 +23,12 @@ port_busy_message() {
 }
 
 # Every check comes before anything is installed, built or wiped.
-[[ $port =~ ^[0-9]+$ ]] && ((port >= 1 && port <= 65535)) ||
+if ! [[ $port =~ ^[0-9]{1,5}$ ]] || ((10#$port < 1 || 10#$port > 65535)); then
   refuse "DEMO_PORT must be a port number from 1 to 65535, not '$port'."
+fi
+port=$((10#$port))
+[[ ${DEMO_PASSWORD:-} =~ ^[A-Za-z0-9._~-]*$ ]] ||
+  refuse "DEMO_PASSWORD may hold only letters, digits, - . _ ~"
 if port_taken "$port"; then port_busy_message; fi
 
 # The node folder build/demo is laid anew on every start, so only one demo may
@@ -35,7 +39,8 @@ flock -n 9 || refuse "another demo from this folder is still running (its node f
   "Stop it with Ctrl-C in its terminal first."
 
 say "checking the packages the build needs (installs only what is missing; may ask for sudo)"
-scripts/ensure-packages.sh $(cat scripts/build-packages.txt) lighttpd
+mapfile -t packages <scripts/build-packages.txt
+scripts/ensure-packages.sh "${packages[@]}" lighttpd
 
 say "configuring the build in build/"
 log=build/demo-build.log

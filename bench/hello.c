@@ -1,7 +1,12 @@
-/* Baseline: the least a program can do, print one line. */
+/* Baseline: the least a program can do, print one line. bench/run.sh sets
+   LINE to the plugin's own version line. */
 #include <stdio.h>
 
+#ifndef LINE
+#define LINE "plugin_quorincode_login\n"
+#endif
+
 int main(void) {
-  fputs("plugin_quorincode_login 1.0.0\n", stdout);
+  fputs(LINE, stdout);
   return 0;
 }

@@ -9,7 +9,7 @@ cd "$repo"
 smoke=0
 [ "${1:-}" = "--smoke" ] && smoke=1
 runs=$([ $smoke = 1 ] && echo 30 || echo 300)
-wrk_seconds=$([ $smoke = 1 ] && echo 3 || echo 15)
+wrk_seconds=$([ $smoke = 1 ] && echo 2 || echo 5)
 
 scripts/ensure-packages.sh $(cat scripts/build-packages.txt) hyperfine wrk lighttpd jq time gcc
 cmake --preset default >/dev/null
@@ -21,9 +21,11 @@ standin=$build/tools/quorin-login-standin
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 
-# Baselines, built with the same compiler as the plugin.
+# Baselines, built with the same compiler as the plugin and linked statically
+# like it, so that a row compares the work and not the loader.
 cc=${CC:-gcc}
-$cc -O2 bench/hello.c -o "$work/hello"
+version_line=$(env -i "$plugin" --version)
+$cc -O2 -static -DLINE="\"$version_line\\n\"" bench/hello.c -o "$work/hello"
 env -i "$plugin" >"$work/page.bytes"
 {
   echo '#include <stdio.h>'
@@ -32,7 +34,7 @@ env -i "$plugin" >"$work/page.bytes"
   echo '};'
   echo 'int main(void) { fwrite(page, 1, sizeof page, stdout); return 0; }'
 } >"$work/page.c"
-$cc -O2 "$work/page.c" -o "$work/page"
+$cc -O2 -static "$work/page.c" -o "$work/page"
 $cc -O2 bench/cgi_baseline.c -o "$work/cgi_baseline"
 # The least any CGI program can do here: exist as a process of its own and run
 # the tool through the shell (static, like the plugin).
@@ -63,6 +65,7 @@ time_cmd() {  # NAME JSON -- COMMAND...
   hyperfine -N -w 20 -r "$runs" --export-json "$json" "$@" >/dev/null 2>&1
 }
 
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 export QUORIN_CREDS_PATH="$work/node/.quorin/.credentials.json" QUORIN_LOGIN_BIN="$standin"
 unset QUERY_STRING BOT_PASSWORD
 
@@ -70,6 +73,7 @@ time_cmd "$work/v_base.json" "$work/hello"
 time_cmd "$work/v_plug.json" "$plugin --version"
 QUERY_STRING= time_cmd "$work/p_base.json" "$work/page"
 QUERY_STRING= time_cmd "$work/p_plug.json" "$plugin"
+time_cmd "$work/s_direct.json" "$standin --status"
 time_cmd "$work/s_base.json" "/bin/sh -c '\"$standin\" --status 2>/dev/null'"
 QUERY_STRING=action=status time_cmd "$work/s_plug.json" "$plugin"
 time_cmd "$work/s_floor.json" "$work/cgi_floor"
@@ -78,6 +82,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 ms() { awk -v s="$1" 'BEGIN { printf "%.3f", s * 1000 }'; }
 v_ratio=$(ratio "$(median "$work/v_plug.json")" "$(median "$work/v_base.json")")
 p_ratio=$(ratio "$(median "$work/p_plug.json")" "$(median "$work/p_base.json")")
+d_ratio=$(ratio "$(median "$work/s_plug.json")" "$(median "$work/s_direct.json")")
 s_ratio=$(ratio "$(median "$work/s_plug.json")" "$(median "$work/s_base.json")")
 f_ratio=$(ratio "$(median "$work/s_floor.json")" "$(median "$work/s_base.json")")
 pf_ratio=$(ratio "$(median "$work/s_plug.json")" "$(median "$work/s_floor.json")")
@@ -98,18 +103,28 @@ rps() {  # BUILD_DIR -> requests per second at 2 concurrent clients
 mkdir -p "$work/baseline-build/tools"
 cp "$work/cgi_baseline" "$work/baseline-build/plugin_quorincode_login"
 ln -s "$build/tools/quorin-login-standin" "$build/tools/quorin-refresh-standin" "$work/baseline-build/tools/"
-w_plug=$(rps "$build")
-w_base=$(rps "$work/baseline-build")
+# Three rounds, plugin and baseline back to back, the median of each: on a
+# shared machine the load moves between two runs of several seconds.
+w_plug_runs=() w_base_runs=()
+for _ in 1 2 3; do
+  w_plug_runs+=("$(rps "$build")")
+  w_base_runs+=("$(rps "$work/baseline-build")")
+done
+middle() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
+w_plug=$(middle "${w_plug_runs[@]}")
+w_base=$(middle "${w_base_runs[@]}")
 w_ratio=$(ratio "$w_plug" "$w_base")
 
 row() { printf '| %s | %s | %s | %s | %s | %s |\n' "$@"; }
 check() { awk -v r="$1" -v op="$2" -v t="$3" 'BEGIN { ok = op == "<=" ? r <= t : r >= t; print ok ? "met" : "NOT met" }'; }
 
 if [ $smoke = 1 ]; then
-  echo "bench smoke: --version $v_ratio, page $p_ratio, status $s_ratio, web $w_ratio (x of baseline)"
-  # Only a gross regression fails: three times the floor, or a third of its rate.
-  awk -v a="$v_ratio" -v b="$p_ratio" -v c="$s_ratio" -v d="$w_ratio" \
-    'BEGIN { exit !(a < 3 && b < 3 && c < 3 && d > 0.33) }'
+  echo "bench smoke: --version $v_ratio, page $p_ratio, status $d_ratio (stand-in alone)," \
+    "$s_ratio (through the shell), web $w_ratio (x of baseline)"
+  # Only a gross regression fails: three times the floor (five for the status
+  # against the stand-in alone, which it runs through a shell), or a third of its rate.
+  awk -v a="$v_ratio" -v b="$p_ratio" -v c="$s_ratio" -v e="$d_ratio" -v d="$w_ratio" \
+    'BEGIN { exit !(a < 3 && b < 3 && c < 3 && e < 5 && d > 0.33) }'
   exit
 fi
 
@@ -120,12 +135,28 @@ for action in status start finish cancel refresh; do
   peak[$action]=$(QUERY_STRING="action=$action&code=x" peak_kib "$plugin")
 done
 growth=()
-for n in 0 16 64 1000; do
-  node_with "$work/g$n" "$n" 1024
+for n in 0 16 64 1000 200000; do
+  node_with "$work/g$n" "$(( n > 1000 ? 0 : n ))" 1024
+  # A large folder is made at once; empty files list as signed out.
+  [ "$n" -gt 1000 ] && seq -f "$work/g$n/.quorin/accounts/acct%06g.json" 1 "$n" | xargs touch
   QUORIN_CREDS_PATH="$work/g$n/.quorin/.credentials.json" QUERY_STRING=action=status \
     time_cmd "$work/g$n.json" "$plugin"
   growth+=("| $n account files, 1 KiB credentials | $(ms "$(median "$work/g$n.json")") ms |")
 done
+# The plugin's own peak while the listing is done: the login CLI sleeps, so the
+# plugin has read every account file when its high-water mark is taken.
+printf '#!/bin/sh\nsleep 2\n' >"$work/slow-cli"
+chmod +x "$work/slow-cli"
+plugin_hwm() {  # NODE_DIR -> KiB
+  QUORIN_CREDS_PATH="$1/.quorin/.credentials.json" QUORIN_LOGIN_BIN="$work/slow-cli" \
+    QUERY_STRING=action=status "$plugin" >/dev/null &
+  local pid=$!
+  sleep 1
+  awk '/VmHWM/ { print $2 }' "/proc/$pid/status"
+  wait $pid
+}
+listing_hwm=()
+for n in 64 200000; do listing_hwm+=("| $n account files | $(plugin_hwm "$work/g$n") KiB |"); done
 for size in 1024 1048576 8388000; do
   node_with "$work/c$size" 0 "$size"
   QUORIN_CREDS_PATH="$work/c$size/.quorin/.credentials.json" QUERY_STRING=action=status \
@@ -144,23 +175,29 @@ done
   echo "| Request | Plugin | Baseline | Baseline is | Ratio | Target |"
   echo "|---|---|---|---|---|---|"
   row '`--version`' "$(ms "$(median "$work/v_plug.json")") ms" "$(ms "$(median "$work/v_base.json")") ms" \
-    "a C program printing one line" "$v_ratio" "≤ 1.2: $(check "$v_ratio" "<=" 1.2)"
+    "a static C program printing the same line" "$v_ratio" "≤ 1.2: $(check "$v_ratio" "<=" 1.2)"
   row "console page" "$(ms "$(median "$work/p_plug.json")") ms" "$(ms "$(median "$work/p_base.json")") ms" \
-    "a C program printing the page's $(stat -c %s "$work/page.bytes") bytes" "$p_ratio" "≤ 1.2: $(check "$p_ratio" "<=" 1.2)"
+    "a static C program printing the page's $(stat -c %s "$work/page.bytes") bytes" "$p_ratio" "≤ 1.2: $(check "$p_ratio" "<=" 1.2)"
   row "status, stand-in login CLI, 64 named accounts" "$(ms "$(median "$work/s_plug.json")") ms" \
-    "$(ms "$(median "$work/s_base.json")") ms" "the stand-in run alone through \`/bin/sh -c\`" "$s_ratio" \
+    "$(ms "$(median "$work/s_direct.json")") ms" "the stand-in's \`--status\` run directly" "$d_ratio" \
+    "≤ 2.0: $(check "$d_ratio" "<=" 2.0)"
+  row "status, the same" "$(ms "$(median "$work/s_plug.json")") ms" \
+    "$(ms "$(median "$work/s_base.json")") ms" "the same run through \`/bin/sh -c\`" "$s_ratio" \
     "≤ 1.3: $(check "$s_ratio" "<=" 1.3)"
-  row "status through the demo's web server, 2 clients" "$w_plug req/s" "$w_base req/s" \
+  row "status through the demo's web server, 2 clients (median of 3 rounds of ${wrk_seconds} s)" "$w_plug req/s" "$w_base req/s" \
     "a C CGI running the stand-in through the shell" "$w_ratio" "≥ 0.9: $(check "$w_ratio" ">=" 0.9)"
   echo
-  echo "The status row's floor: a static C program that only runs the same stand-in"
+  echo "The status rows' floor: a static C program that only runs the same stand-in"
   echo 'through the shell (`popen`) and prints its reply: one process more than the'
-  echo "baseline and nothing else. It takes $(ms "$(median "$work/s_floor.json")") ms, $f_ratio times the"
-  echo "baseline; the plugin takes $pf_ratio times the floor. On this machine starting any"
-  echo "process costs $(ms "$(median "$work/v_base.json")") ms (the first row's baseline), which is"
-  echo "where the status ratio's excess over 1 comes from. On the development machine the"
-  echo "status ratio moved between 1.27 and 1.39 from run to run, with its floor, while"
-  echo "the plugin stayed within 3% of the floor."
+  echo "second row's baseline and nothing else. It takes $(ms "$(median "$work/s_floor.json")") ms, $f_ratio times that"
+  echo "baseline; the plugin takes $pf_ratio times the floor. Against the stand-in run directly,"
+  echo "any program that runs the login CLI through the command shell pays for a process of"
+  echo "its own and the shell's; starting a static process costs $(ms "$(median "$work/v_base.json")") ms here (the first"
+  echo "row's baseline)."
+  echo
+  echo "The machine is shared with other jobs and was loaded while this ran (load average"
+  echo "$load_before before, $(cut -d' ' -f1-3 /proc/loadavg) after, on $(nproc) cores): absolute times are inflated and"
+  echo "ratios move from run to run; plugin and baseline of a row are measured back to back."
   echo
   echo "## Peak resident memory (normal node)"
   echo
@@ -171,6 +208,15 @@ done
   echo "|---|---|"
   echo "| console page | $peak_page KiB |"
   for action in status start finish cancel refresh; do echo "| $action | ${peak[$action]} KiB |"; done
+  echo
+  echo "## The plugin's own peak with many account files"
+  echo
+  echo "Only the 64 listed names are kept, whatever the folder holds. The plugin's high-water"
+  echo "mark (VmHWM) once it has listed the folder, its login CLI still running:"
+  echo
+  echo "| Accounts folder | Plugin's peak RSS |"
+  echo "|---|---|"
+  printf '%s\n' "${listing_hwm[@]}"
   echo
   echo "## Status time by node size"
   echo

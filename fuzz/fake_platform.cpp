@@ -1,5 +1,6 @@
 #include "fake_platform.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -18,23 +19,7 @@ const char* env_get(const char* name) {
   return it == world().env.end() ? nullptr : it->second.c_str();
 }
 
-uint32_t env_read(const char* name, char* dst, uint32_t cap) {
-  if (cap > 0) dst[0] = '\0';
-  const char* v = env_get(name);
-  if (v == nullptr || v[0] == '\0') return 0;
-  size_t n = strlen(v);
-  if (n >= cap) return static_cast<uint32_t>(n + 1);
-  memcpy(dst, v, n + 1);
-  return static_cast<uint32_t>(n);
-}
-
-const char* last_separator(const char* path) {
-  return strrchr(path, '/');
-}
-
-bool shell_escapes(unsigned char c) {
-  return c == '"' || c == '$' || c == '`' || c == '\\';
-}
+// env_read, last_separator and shell_escapes: the POSIX ones (posix-common.cpp).
 
 int path_kind(const char* path) {
   if (world().files.count(path)) return 0;
@@ -43,19 +28,25 @@ int path_kind(const char* path) {
   return -1;
 }
 
-void list_json_files(const char* folder,
-                     const std::function<void(const char* name, bool is_dir)>& visit) {
+void list_json_files(const char* folder, int most,
+                     const std::function<void(const char* name)>& visit) {
   std::string prefix = std::string(folder) + "/";
   std::map<std::string, bool> found;  // sorted by name, like the POSIX listing
   auto consider = [&](const std::string& path, bool is_dir) {
     if (path.compare(0, prefix.size(), prefix) != 0) return;
     std::string name = path.substr(prefix.size());
-    if (name.find('/') != std::string::npos || name.size() < 5) return;
+    if (name.find('/') != std::string::npos || name.size() <= 5) return;
     if (name.compare(name.size() - 5, 5, ".json") == 0) found[name] = is_dir;
   };
   for (const auto& [path, content] : world().files) consider(path, false);
   for (const std::string& d : world().dirs) consider(d, true);
-  for (const auto& [name, is_dir] : found) visit(name.c_str(), is_dir);
+  most = most < kListMost ? most : kListMost;
+  for (const auto& [name, is_dir] : found) {
+    if (most <= 0) break;
+    if (is_dir) continue;
+    visit(name.c_str());
+    most--;
+  }
 }
 
 void check_command_line(const std::string& line) {
@@ -87,18 +78,25 @@ void check_command_line(const std::string& line) {
   if (quoted) abort();
 }
 
-FILE* shell_open(const char* cmdline) {
+bool shell_start(const char* cmdline, int64_t, shell_run* run) {
+  *run = shell_run{};
   world().commands.push_back(cmdline);
   check_command_line(cmdline);
-  if (world().start_fails) return nullptr;
-  static std::string reply;
-  reply = world().reply;
-  if (reply.empty()) return fopen("/dev/null", "r");
-  return fmemopen(reply.data(), reply.size(), "r");
+  if (world().start_fails) return false;
+  run->out = 0;  // read position in the reply
+  return true;
 }
 
-int shell_close(FILE* stream) {
-  fclose(stream);
+int64_t shell_read(shell_run* run, char* dst, size_t cap) {
+  const std::string& reply = world().reply;
+  size_t at = static_cast<size_t>(run->out);
+  size_t n = std::min(cap, reply.size() - at);
+  memcpy(dst, reply.data() + at, n);
+  run->out += static_cast<intptr_t>(n);
+  return static_cast<int64_t>(n);
+}
+
+int shell_end(shell_run*, bool) {
   return world().status;
 }
 

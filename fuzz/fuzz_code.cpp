@@ -8,7 +8,7 @@
 
 #include "fake_platform.h"
 #include "login/code.h"
-#include "login/runner.h"
+#include "login/tool_args.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char text[kCodeCap];
@@ -23,9 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (c < 0x20 || c == 0x7f || strchr("\"$&';<>\\`|%", c)) abort();
     if (c == '#') abort();  // the fragment is always cut
   }
-  char quoted[2112];
-  shell_quote_into(text, quoted, sizeof quoted);
-  if (strlen(quoted) != strlen(text) + 2) abort();  // nothing to escape, nothing cut
-  check_command_line(std::string("\"tool\" --finish ") + quoted + " 2>/dev/null");
+  char args[kFinishArgsCap];
+  finish_args(text, "", false, args);
+  if (strlen(args) != strlen("--finish ") + strlen(text) + 2) abort();  // nothing escaped or cut
+  check_command_line(std::string("\"tool\" ") + args + " 2>/dev/null");
   return 0;
 }

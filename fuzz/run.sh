@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(json query code scan_creds last_json_line request)
+[ ${#targets[@]} -gt 0 ] || targets=(json query code scan_creds last_json_line request tool_args)
 
 scripts/ensure-packages.sh clang libclang-rt-14-dev cmake ninja-build
 cmake --preset fuzz >/dev/null

@@ -6,20 +6,9 @@
 #include <string>
 
 #include "node.h"
+#include "standin.h"
 
 namespace {
-
-// The code the demo sign-in page shows for a state.
-std::string code_for(const std::string& state) {
-  uint32_t h = 0x811c9dc5;
-  for (unsigned char c : "quorin-standin:" + state) {
-    h ^= c;
-    h *= 0x01000193;
-  }
-  char code[16];
-  snprintf(code, sizeof code, "qc_%08x", h);
-  return code;
-}
 
 std::string unquote(const std::string& json_string) {
   return json_string.size() >= 2 ? json_string.substr(1, json_string.size() - 2) : "";
@@ -61,13 +50,15 @@ TEST(Cycle, SignInRefreshReloginCancel) {
   ASSERT_EQ(state.size(), 32u) << o.out;
   EXPECT_EQ(unquote(member(o.out, "auth_url")), "http://127.0.0.1:9/signin.html?state=" + state);
   EXPECT_EQ(member(n.get("action=status").out, "pending"), "true");
-  EXPECT_EQ(state_of(n.get("action=start").out), state) << "a pending sign-in is resumed";
+  o = n.get("action=start");
+  EXPECT_EQ(state_of(o.out), state) << "a pending sign-in is resumed: " << o.out;
 
   o = n.get("action=finish&code=qc_00000000");
   EXPECT_EQ(member(o.out, "error"), "\"invalid_grant\"");
   EXPECT_EQ(o.exit_code, 1);
 
-  std::string redirect = "http://127.0.0.1:9/callback?code=" + code_for(state) + "&state=" + state;
+  std::string redirect =
+      "http://127.0.0.1:9/callback?code=" + code_for_state(state) + "&state=" + state;
   o = n.get("action=finish&code=" + percent_encode(redirect + "\n"));
   ASSERT_EQ(o.exit_code, 0) << o.out;
   EXPECT_EQ(member(o.out, "state"), "\"done\"");
@@ -76,7 +67,7 @@ TEST(Cycle, SignInRefreshReloginCancel) {
   EXPECT_EQ(member(o.out, "account"), "\"stand-in user\"");
   EXPECT_NEAR(std::stod(member(o.out, "expires_in_sec")), 28800, 3);
 
-  o = n.get("action=finish&code=" + code_for(state));
+  o = n.get("action=finish&code=" + code_for_state(state));
   EXPECT_EQ(member(o.out, "error"), "\"no_pending_login\"") << "a code is good once";
 
   std::string creds_before = n.read(".quorin/.credentials.json");
@@ -94,7 +85,7 @@ TEST(Cycle, SignInRefreshReloginCancel) {
   std::string state2 = state_of(o.out);
   ASSERT_EQ(state2.size(), 32u);
   EXPECT_NE(state2, state);
-  o = n.get("action=finish&force=1&code=" + code_for(state2));
+  o = n.get("action=finish&force=1&code=" + code_for_state(state2));
   EXPECT_EQ(o.exit_code, 0) << o.out;
   EXPECT_NE(n.read(".quorin/.credentials.json"), creds_after);
 
@@ -111,7 +102,7 @@ TEST(Cycle, NamedAccount) {
   std::string state = state_of(n.get("action=start&name=work").out);
   EXPECT_EQ(member(n.get("action=status&name=work").out, "pending"), "true");
   EXPECT_EQ(member(n.get("action=status").out, "pending"), "false");
-  outcome o = n.get("action=finish&name=work&code=" + code_for(state));
+  outcome o = n.get("action=finish&name=work&code=" + code_for_state(state));
   ASSERT_EQ(o.exit_code, 0) << o.out;
   EXPECT_EQ(member(o.out, "account"), "\"work\"");
   EXPECT_EQ(member(o.out, "credentials_path"), json_quoted(n.path(".quorin/accounts/work.json")));

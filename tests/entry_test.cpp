@@ -25,6 +25,7 @@ outcome run(std::vector<std::string> env, std::vector<std::string> args = {}) {
 }
 
 TEST(StartUp, DiscoveryAndVersionLines) {
+  const std::string version_line = "plugin_quorincode_login " + project_version() + "\n";
   struct {
     std::vector<std::string> env;
     std::vector<std::string> args;
@@ -33,10 +34,10 @@ TEST(StartUp, DiscoveryAndVersionLines) {
       {{}, {"--meta"}, kMeta},
       {{"TL_PLUGIN_META="}, {}, kMeta},
       {{"TL_PLUGIN_META=0"}, {"--version"}, kMeta},
-      {{}, {"--version"}, "plugin_quorincode_login 1.0.0\n"},
-      {{}, {"-v"}, "plugin_quorincode_login 1.0.0\n"},
+      {{}, {"--version"}, version_line},
+      {{}, {"-v"}, version_line},
       {{"BOT_PASSWORD=secret"}, {"--meta"}, kMeta},
-      {{"BOT_PASSWORD=secret"}, {"-v", "--meta"}, "plugin_quorincode_login 1.0.0\n"},
+      {{"BOT_PASSWORD=secret"}, {"-v", "--meta"}, version_line},
   };
   for (const auto& c : cases) {
     outcome o = run(c.env, c.args);

@@ -9,7 +9,18 @@
 //   FAKE_REPLY  bytes written to standard output as they stand
 //   FAKE_EXIT   exit status
 //   FAKE_WRITE  text written over the file named by the second argument
+//   FAKE_PID    file that each run appends its process id to, one per line
+//   FAKE_STDIN  file that each run appends the byte count of its standard
+//               input to, read to the end first, one per line
+//   FAKE_SLEEP  milliseconds to run on after the reply, appending a byte to
+//               the file FAKE_BEAT (when set) every 50 ms
+//   FAKE_FLOOD  when set, writes lines of "x" for ever, ignoring SIGPIPE
+//   FAKE_HELPER when set, first starts a copy of itself, "--helper", that
+//               keeps standard output open and runs FAKE_SLEEP_HELPER ms;
+//               the reply waits until the helper has beaten once
+//   FAKE_IGNORE_TERM  when set (POSIX), SIGTERM is ignored
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +29,61 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+#else
+#include <spawn.h>
+#include <unistd.h>
 #endif
+
+static long own_pid() {
+#ifdef _WIN32
+  return static_cast<long>(GetCurrentProcessId());
+#else
+  return static_cast<long>(getpid());
+#endif
+}
+
+static void nap_ms(int ms) {
+#ifdef _WIN32
+  Sleep(static_cast<DWORD>(ms));
+#else
+  usleep(static_cast<useconds_t>(ms) * 1000);
+#endif
+}
+
+// A process of this program left running with our standard output.
+static void start_helper() {
+#ifdef _WIN32
+  char self[MAX_PATH];
+  if (GetModuleFileNameA(nullptr, self, sizeof self) == 0) return;
+  std::string line = std::string("\"") + self + "\" --helper";
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION pi{};
+  if (CreateProcessA(self, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+#else
+  char self[] = "/proc/self/exe";
+  char helper[] = "--helper";
+  char* args[] = {self, helper, nullptr};
+  pid_t pid;
+  extern char** environ;
+  posix_spawn(&pid, self, nullptr, nullptr, args, environ);
+#endif
+}
+
+static void append_line(const char* path, const std::string& line) {
+  if (FILE* f = fopen(path, "ab")) {
+    fprintf(f, "%s\n", line.c_str());
+    fclose(f);
+  }
+}
 
 static const char* setting(const std::string& action, const char* base) {
   std::string specific = std::string(base) + "_" + action;
@@ -37,6 +102,17 @@ int main(int argc, char** argv) {
       action += *p == '-' ? '_' : static_cast<char>(toupper(static_cast<unsigned char>(*p)));
     }
   }
+  if (const char* pid_file = setting(action, "FAKE_PID"))
+    append_line(pid_file, std::to_string(own_pid()));
+#ifndef _WIN32
+  if (setting(action, "FAKE_IGNORE_TERM") != nullptr) signal(SIGTERM, SIG_IGN);
+#endif
+  if (const char* stdin_file = setting(action, "FAKE_STDIN")) {
+    size_t n = 0;
+    char chunk[4096];
+    for (size_t got; (got = fread(chunk, 1, sizeof chunk, stdin)) > 0;) n += got;
+    append_line(stdin_file, std::to_string(n));
+  }
   if (const char* log = getenv("FAKE_LOG")) {
     if (FILE* f = fopen(log, "ab")) {
       fprintf(f, "%d\n", argc - 1);
@@ -52,6 +128,33 @@ int main(int argc, char** argv) {
   }
   if (const char* reply = setting(action, "FAKE_REPLY")) fputs(reply, stdout);
   fputs("noise on stderr\n", stderr);
+  fflush(stdout);
+  if (setting(action, "FAKE_HELPER") != nullptr) {
+    start_helper();
+    // Replies only once the helper runs (it has recorded itself and beaten).
+    const char* beat = getenv("FAKE_BEAT");
+    for (int i = 0; beat != nullptr && i < 1000; i++) {
+      if (FILE* f = fopen(beat, "rb")) {
+        fclose(f);
+        break;
+      }
+      nap_ms(10);
+    }
+  }
+  if (setting(action, "FAKE_FLOOD") != nullptr) {
+#ifndef _WIN32
+    signal(SIGPIPE, SIG_IGN);
+#endif
+    static const std::string kLine(1023, 'x');
+    for (;;) fprintf(stdout, "%s\n", kLine.c_str());
+  }
+  if (const char* ms = setting(action, "FAKE_SLEEP")) {
+    const char* beat = getenv("FAKE_BEAT");
+    for (int left = atoi(ms); left > 0; left -= 50) {
+      nap_ms(50);
+      if (beat != nullptr) append_line(beat, "");
+    }
+  }
   const char* code = setting(action, "FAKE_EXIT");
   return code ? atoi(code) : 0;
 }

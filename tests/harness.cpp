@@ -20,6 +20,18 @@
 
 namespace fs = std::filesystem;
 
+const std::string& project_version() {
+  static const std::string version = [] {
+    std::ifstream in(PROJECT_CMAKELISTS);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t at = text.find("VERSION ", text.find("project("));
+    if (at == std::string::npos) return std::string("<no project version>");
+    at += 8;
+    return text.substr(at, text.find_first_of(" )\n", at) - at);
+  }();
+  return version;
+}
+
 const char* const kJsonHeaders =
     "Content-Type: application/json; charset=utf-8\r\n"
     "Cache-Control: no-store\r\n"
@@ -170,6 +182,9 @@ outcome run_once(const invocation& inv) {
     dup2(out[1], 1);
     dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    // As a web server starts a CGI program, whatever this suite inherited (a
+    // shell running it in the background ignores SIGINT).
+    for (int sig : {SIGPIPE, SIGINT, SIGHUP, SIGTERM}) signal(sig, SIG_DFL);
     if (chdir(cwd.c_str()) != 0) _exit(126);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
@@ -179,6 +194,10 @@ outcome run_once(const invocation& inv) {
   close(out[1]);
   close(err[1]);
   set_nonblocking(in[1]);
+  // A large body goes through in a few big steps rather than many small ones,
+  // so that its time is not at the mercy of the scheduler (best effort).
+  fcntl(in[1], F_SETPIPE_SZ, 1 << 20);
+  if (inv.started) inv.started(pid);
 
   outcome res{"", "", 0};
   size_t sent = 0;

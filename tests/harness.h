@@ -3,6 +3,7 @@
 // status out. Also makes throwaway folders for nodes and fake tools.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ struct invocation {
   // command shell right before the plugin starts, after wine has filled in
   // its own USERPROFILE, HOMEDRIVE and HOMEPATH.
   std::vector<std::string> windows_env = {};
+  // Called with the plugin's process id once it runs (it may signal it); the
+  // response is read after it returns.
+  std::function<void(int pid)> started = {};
   bool body_stays_open = false;  // standard input stays open after the body, as a stalled client
 };
 
@@ -75,6 +79,10 @@ struct outcome {
 
 // Runs the plugin once and waits for it.
 outcome run_plugin(const invocation& inv);
+
+// The version given by project() in CMakeLists.txt, read from that file: the
+// one place the version is written.
+const std::string& project_version();
 
 // The JSON header block of a success.
 extern const char* const kJsonHeaders;

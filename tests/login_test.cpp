@@ -369,6 +369,26 @@ TEST(Refresh, HostilePathReachesTheToolUnchanged) {
   EXPECT_EQ(n.read("injected2"), "<missing>");
 }
 
+// The longest path a location holds, after the node's folder only bytes that
+// the shell escapes: the quoted path and the argument line hold all of it.
+TEST(Refresh, LongestEscapedPathReachesTheToolUnchanged) {
+  if (target().windows) GTEST_SKIP() << "no \" or \\ in a Windows file name";
+  node n;
+  n.fake_refresh();
+  const std::string escaped = "$`\\\"";
+  std::string rel;
+  for (size_t room = 1023 - n.home().size() - 1; rel.size() < room;)
+    rel += rel.size() % 251 == 250 ? '/' : escaped[rel.size() % 4];  // names of 250 bytes
+  if (rel.back() == '/') rel.back() = '$';
+  std::string path = n.file(rel, creds(now() - 5));
+  ASSERT_EQ(path.size(), 1023u);
+  n.set("QUORIN_CREDS_PATH=" + path);
+  n.set("FAKE_WRITE=" + creds(now() + 60));
+  outcome o = n.get("action=refresh");
+  EXPECT_EQ(member(o.out, "ok"), "true") << o.out;
+  EXPECT_EQ(n.calls(), (argv_list{{"--credentials-file", path, "--force"}}));
+}
+
 // The Windows counterpart: a folder named with what cmd.exe reads outside
 // double quotes.
 TEST(Refresh, HostileWindowsPathReachesTheToolUnchanged) {

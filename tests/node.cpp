@@ -55,11 +55,12 @@ std::vector<std::vector<std::string>> node::calls() const {
   return read_fake_log(dir_.at("calls.log"));
 }
 
-outcome node::get(const std::string& query, const std::string& body) const {
+outcome node::get(const std::string& query, const std::string& body,
+                  const std::function<void(int pid)>& started) const {
   std::vector<std::string> e = env;
   e.push_back("QUERY_STRING=" + query);
   if (!body.empty()) e.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
-  return run_plugin({e, {}, body, home()});
+  return run_plugin({e, {}, body, home(), {}, started});
 }
 
 std::string member(const std::string& reply, const std::string& key) {
@@ -85,7 +86,8 @@ std::string member(const std::string& reply, const std::string& key) {
 
 std::string empty_status(const std::string& creds_path) {
   return std::string(kJsonHeaders) +
-         "{\"ok\":true,\"plugin\":\"plugin_quorincode_login\",\"version\":\"1.0.0\","
+         "{\"ok\":true,\"plugin\":\"plugin_quorincode_login\",\"version\":\"" + project_version() +
+         "\","
          "\"logged_in\":false,\"expires_at\":0,\"expires_at_sec\":0,\"expires_in_sec\":0,"
          "\"expired\":false,\"has_refresh\":false,\"account\":\"\",\"pending\":false,"
          "\"cli_present\":false,\"credentials_path\":" +

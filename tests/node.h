@@ -26,6 +26,8 @@ class node {
   void pending(const std::string& name);
   // Any file below the home folder; returns its path on this machine.
   std::string file(const std::string& rel, const std::string& content);
+  // A folder below the home folder (with its parents); returns its path on this machine.
+  std::string folder(const std::string& rel) { return dir_.mkdir(rel); }
   std::string read(const std::string& rel) const { return dir_.read(rel); }
 
   // Points the login (or refresh) CLI at the recording fake tool.
@@ -37,8 +39,10 @@ class node {
   // The arguments of every run of a fake tool, in order.
   std::vector<std::vector<std::string>> calls() const;
 
-  // Runs one request with this query string (and body on standard input).
-  outcome get(const std::string& query, const std::string& body = "") const;
+  // Runs one request with this query string (and body on standard input);
+  // started, when given, is called with the plugin's process id.
+  outcome get(const std::string& query, const std::string& body = "",
+              const std::function<void(int pid)>& started = {}) const;
 
   std::vector<std::string> env;
 

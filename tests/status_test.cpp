@@ -2,11 +2,16 @@
 // content is fixed, member by member where it depends on the clock.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "node.h"
 
@@ -256,10 +261,11 @@ TEST(Status, Profile) {
       {"PROVIDER=\nPROVIDER=work \r\n", "\"work\""},
       {"# nothing here\n", "\"quorin_code\""},
       {"", "\"quorin_code\""},
-      {"PROVIDER=" + std::string(600, 'x') + "\nPROVIDER=short", "\"short\""},
+      {std::string("PROVIDER=").append(600, 'x').append("\nPROVIDER=short"), "\"short\""},
       {" PROVIDER=indented\nprovider=lower", "\"quorin_code\""},
       {"PROVIDER= spaced", "\" spaced\""},
-      {"PROVIDER=" + std::string(200, 'y'), "\"" + std::string(95, 'y') + "\""},
+      // Appends, not "..." + std::string: GCC 12 at -O3 misreads that (bug 105329).
+      {std::string("PROVIDER=").append(200, 'y'), json_quoted(std::string(95, 'y'))},
   };
   for (const auto& c : cases) {
     node n;
@@ -275,6 +281,7 @@ TEST(Status, NamedAccountListing) {
   n.account("b", R"({"quorinAiOauth":{"refreshToken":"r","expiresAt":1}})");
   n.account("a", creds_expiring((now() + 120) * 1000));
   n.account("c", "not json");
+  n.account("d", R"({"quorinAiOauth":{"subscriptionType":"pro"}})");  // signed out
   n.file(".quorin/accounts/.json", "{}");
   n.file(".quorin/accounts/notes.txt", "{}");
   mkdir((n.home() + "/.quorin/accounts/dir.json").c_str(), 0755);
@@ -300,6 +307,8 @@ TEST(Status, NamedAccountListing) {
                 b_in +
                 ",\"expired\":true},"
                 "{\"name\":\"c\",\"logged_in\":false,\"has_refresh\":false,\"expires_in_sec\":0,"
+                "\"expired\":false},"
+                "{\"name\":\"d\",\"logged_in\":false,\"has_refresh\":false,\"expires_in_sec\":0,"
                 "\"expired\":false}]");
   EXPECT_EQ(member(o.out, "named_accounts"), "true");
 }
@@ -309,6 +318,9 @@ TEST(Status, NamedAccountsFlagAndBound) {
   n.account("only", "{}");
   EXPECT_EQ(member(n.get("action=status").out, "named_accounts"), "false");
   for (int i = 0; i < 65; i++) n.account("acct" + std::to_string(100 + i), "{}");
+  // Neither takes a place: a folder sorted first, and ".json" alone.
+  n.folder(".quorin/accounts/acct000.json");
+  n.file(".quorin/accounts/.json", "{}");
   std::string accounts = member(n.get("action=status").out, "accounts");
   size_t count = 0;
   for (size_t at = accounts.find("{\"name\""); at != std::string::npos;
@@ -317,6 +329,44 @@ TEST(Status, NamedAccountsFlagAndBound) {
   EXPECT_EQ(count, 64u);
   EXPECT_EQ(accounts.find("\"only\""), std::string::npos);  // sorted after acct164: cut
   EXPECT_NE(accounts.find("\"acct163\""), std::string::npos);
+  EXPECT_EQ(accounts.find("{\"name\":\"acct100\""), 1u);
+}
+
+// Nothing writes to a FIFO planted where a file is read, so a read that waited
+// for a writer would hang the request.
+TEST(Status, FifosAnswerAtOnce) {
+  if (target().windows) GTEST_SKIP() << "no FIFOs";
+  node n;
+  n.folder(".quorin/accounts");
+  n.folder(".quorin/tellumar-env");
+  std::vector<std::string> fifos;
+  for (const char* rel : {".quorin/.credentials.json", ".quorin/accounts/f.json",
+                          ".quorin/tellumar-env/quorin_code.txt"}) {
+    fifos.push_back(n.home() + "/" + rel);
+    ASSERT_EQ(mkfifo(fifos.back().c_str(), 0600), 0);
+  }
+  // A plugin stuck on one after 5 seconds is let go on by opening the FIFOs
+  // for writing, so that the test fails instead of hanging.
+  std::atomic<bool> answered{false}, stuck{false};
+  std::thread release([&] {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!answered && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    stuck = !answered;
+    while (!answered) {
+      for (const std::string& f : fifos) close(open(f.c_str(), O_RDWR | O_NONBLOCK));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  outcome o = n.get("action=status");
+  answered = true;
+  release.join();
+  EXPECT_FALSE(stuck);
+  EXPECT_EQ(member(o.out, "logged_in"), "false");
+  EXPECT_EQ(member(o.out, "profile"), "\"quorin_code\"");
+  EXPECT_EQ(member(o.out, "accounts"),
+            "[{\"name\":\"f\",\"logged_in\":false,\"has_refresh\":false,\"expires_in_sec\":0,"
+            "\"expired\":false}]");
 }
 
 TEST(Status, PathsAreEscaped) {
@@ -333,7 +383,9 @@ TEST(Status, PathsAreEscaped) {
   std::string folder = n.home() + "/we\"ird\\dir";
   n.set("QUORIN_CREDS_PATH=" + folder + "/creds.json");
   outcome o = n.get("action=status");
-  EXPECT_EQ(member(o.out, "credentials_path"), "\"" + n.home() + "/we\\\"ird\\\\dir/creds.json\"");
+  std::string expected = "\"";  // appended: GCC 12 at -O3 misreads "..." + n.home()
+  expected.append(n.home()).append("/we\\\"ird\\\\dir/creds.json\"");
+  EXPECT_EQ(member(o.out, "credentials_path"), expected);
 }
 
 // A tool path holding every byte the shell reads inside double quotes still

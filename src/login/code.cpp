@@ -15,18 +15,11 @@ int code_valid(const char* text) {
   return 1;
 }
 
-static int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 static void percent_decode(char* s) {
   char* out = s;
   for (const char* p = s; *p != '\0';) {
-    int hi = p[0] == '%' ? hex_digit(p[1]) : -1;
-    int lo = hi >= 0 ? hex_digit(p[2]) : -1;
+    int hi = p[0] == '%' ? hex_value(p[1]) : -1;
+    int lo = hi >= 0 ? hex_value(p[2]) : -1;
     if (lo >= 0) {
       *out++ = static_cast<char>(hi * 16 + lo);  // a decoded NUL ends the text
       p += 3;

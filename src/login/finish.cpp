@@ -6,7 +6,7 @@
 
 #include "login/code.h"
 #include "login/login_reply.h"
-#include "login/runner.h"
+#include "login/tool_args.h"
 #include "platform/platform.h"
 #include "request/actions.h"
 #include "request/body.h"
@@ -33,8 +33,8 @@ long parse_length(const char* s) {
 
 // The "code" value of the request body, raw, into code; 0 when there is none.
 int code_from_body(char code[kCodeCap], request_body* request) {
-  const char* announced = env_get("CONTENT_LENGTH");
-  if (announced == nullptr || announced[0] == '\0') return 0;
+  const char* announced = env_setting("CONTENT_LENGTH");
+  if (announced == nullptr) return 0;
   long len = parse_length(announced);
   if (len < 1 || len > kBodyMax) return 0;
   char* body = static_cast<char*>(malloc(static_cast<size_t>(len) + 1));
@@ -75,17 +75,8 @@ int action_finish(const char* name, bool force, const char* query, request_body*
     return 1;
   }
 
-  char quoted_code[2112];
-  shell_quote_into(code, quoted_code, sizeof quoted_code);
-  char args[2272];
-  if (name[0] != '\0') {
-    char quoted_name[192];
-    shell_quote_into(name, quoted_name, sizeof quoted_name);
-    snprintf(args, sizeof args, "--finish %s --name %s%s", quoted_code, quoted_name,
-             force ? " --force" : "");
-  } else {
-    snprintf(args, sizeof args, "--finish %s%s", quoted_code, force ? " --force" : "");
-  }
+  char args[kFinishArgsCap];
+  finish_args(code, name, force, args);
 
   buf capture{};
   const char* line = login_reply(args, &capture, "finish_failed");

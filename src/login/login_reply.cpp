@@ -1,13 +1,23 @@
 #include "login/login_reply.h"
 
+#include <cstdio>
+
 #include "login/runner.h"
 #include "request/respond.h"
 
 const char* login_reply(const char* args, buf* capture, const char* failed_error) {
-  if (run_capture(login_bin(), args, capture) <= 0) {
+  tool_run run = start_capture(login_bin(), args);
+  if (finish_capture(&run, capture) <= 0) {
     buf_free(capture);
     emit_error(200, "OK", "cli_unavailable",
                "the login CLI is not on this node; install TELLUMAR CODE or set QUORIN_LOGIN_BIN");
+    return nullptr;
+  }
+  if (run.timed_out) {
+    buf_free(capture);
+    char detail[96];
+    snprintf(detail, sizeof detail, "the login CLI did not finish within %d s", tool_timeout());
+    emit_error(200, "OK", failed_error, detail);
     return nullptr;
   }
   const char* line = last_json_line(capture);

@@ -5,5 +5,6 @@
 
 // Runs the login CLI with args and gives its reply line inside capture. When
 // there is none it answers the request itself (cli_unavailable, or
-// failed_error: "the login CLI returned no JSON"), frees capture and gives null.
+// failed_error: "the login CLI returned no JSON", or did not finish within its
+// deadline), frees capture and gives null.
 const char* login_reply(const char* args, buf* capture, const char* failed_error);

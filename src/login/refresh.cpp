@@ -1,8 +1,7 @@
 // Renewing the access token through the refresh CLI, judged by the stored
 // expiry before and after the run.
-#include <cstdio>
-
 #include "login/runner.h"
+#include "login/tool_args.h"
 #include "request/actions.h"
 #include "request/respond.h"
 #include "status/collect.h"
@@ -17,15 +16,14 @@ int fail(const char* error, const char* detail) {
   buf_addf(&b, "{\"ok\":false,\"error\":\"%s\",\"detail\":", error);
   buf_json(&b, detail);
   buf_adds(&b, "}\n");
-  json_headers();
-  write_buf(&b);
+  emit_json(&b);
   return 1;
 }
 
 // An expiry in milliseconds, whichever unit the file stores: a refresh CLI may
 // rewrite a millisecond value in seconds, and that is still a renewal.
 int64_t in_ms(int64_t expires_at) {
-  return expires_at > 0 && expires_at <= 100000000000 ? expires_at * 1000 : expires_at;
+  return expires_at > 0 && !expiry_in_ms(expires_at) ? expires_at * 1000 : expires_at;
 }
 
 }  // namespace
@@ -45,10 +43,8 @@ int action_refresh(const char* name) {
   collect_status(&rec, name);
   int64_t before = rec.expires_at;
 
-  char quoted[2048];
-  shell_quote_into(path, quoted, sizeof quoted);
-  char args[1120];
-  snprintf(args, sizeof args, "--credentials-file %s --force", quoted);
+  char args[kRefreshArgsCap];
+  refresh_args(path, args);
   buf capture{};
   int ran = run_capture(refresh_bin(), args, &capture);
   buf_free(&capture);  // only the credentials file tells whether it worked

@@ -1,5 +1,6 @@
 #include "login/runner.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -10,8 +11,8 @@ static bool is_space(char c) {
 }
 
 static const char* tool_name(const char* var, const char* fallback) {
-  const char* v = env_get(var);
-  return v != nullptr && v[0] != '\0' ? v : fallback;
+  const char* v = env_setting(var);
+  return v != nullptr ? v : fallback;
 }
 
 const char* login_bin() {
@@ -38,8 +39,30 @@ void shell_quote_into(const char* value, char* dst, size_t cap) {
   dst[i] = '\0';
 }
 
+int tool_timeout() {
+  const char* v = env_get("QUORIN_TOOL_TIMEOUT");
+  if (v == nullptr || v[0] == '\0') return kToolTimeoutDefault;
+  constexpr int kMax = 1000000;  // beyond any web server's patience; keeps ms in range
+  int seconds = 0;
+  for (const char* p = v; *p != '\0'; p++) {
+    if (*p < '0' || *p > '9') return kToolTimeoutDefault;
+    seconds = std::min(kMax, seconds * 10 + (*p - '0'));
+  }
+  return seconds;
+}
+
+tool_run::tool_run(tool_run&& other) noexcept
+    : sh(other.sh), running(other.running), timed_out(other.timed_out) {
+  other.running = false;
+}
+
+tool_run::~tool_run() {
+  if (running) shell_end(&sh, true);
+}
+
 tool_run start_capture(const char* tool, const char* args) {
-  if (tool == nullptr || tool[0] == '\0') return tool_run{nullptr};
+  tool_run run;
+  if (tool == nullptr || tool[0] == '\0') return run;
   char quoted[512];
   shell_quote_into(tool, quoted, sizeof quoted);
   char line[4096];
@@ -48,24 +71,64 @@ tool_run start_capture(const char* tool, const char* args) {
   } else {
     snprintf(line, sizeof line, "%s%s", quoted, kNullStderr);
   }
-  return tool_run{shell_open(line)};
+  run.running = shell_start(line, static_cast<int64_t>(tool_timeout()) * 1000, &run.sh);
+  return run;
 }
 
-int finish_capture(tool_run* run, buf* capture) {
-  if (run->out == nullptr) return 0;
-  char piece[2048];
-  size_t total = 0;
-  while (fgets(piece, sizeof piece, run->out) != nullptr) {
-    size_t n = strlen(piece);
-    total += n;
-    if (total > kCaptureMax) break;  // the rest is never read
-    buf_add(capture, piece, n);
+namespace {
+
+// Output arrives in the pieces a line reader with a 2048-byte area gives:
+// up to a line feed or 2047 bytes, each counted up to its first NUL byte.
+constexpr size_t kPieceMax = 2047;
+
+// Reads the run's output into capture up to the bound; false when the
+// deadline passed or the bound was reached (the tool is then not waited for).
+bool read_output(shell_run* sh, buf* capture) {
+  char in[4 * kPieceMax];
+  size_t start = 0, end = 0, total = 0;
+  bool eof = false;
+  for (;;) {
+    size_t have = end - start;
+    const char* nl = static_cast<const char*>(memchr(in + start, '\n', std::min(have, kPieceMax)));
+    size_t n = nl != nullptr              ? static_cast<size_t>(nl - (in + start)) + 1
+               : have >= kPieceMax || eof ? std::min(have, kPieceMax)
+                                          : 0;
+    if (n > 0) {
+      size_t len = strnlen(in + start, n);
+      total += len;
+      if (total > kCaptureMax) return false;  // the rest is never read
+      buf_add(capture, in + start, len);
+      start += n;
+      continue;
+    }
+    if (eof) return true;
+    memmove(in, in + start, have);
+    start = 0;
+    end = have;
+    int64_t got = shell_read(sh, in + end, sizeof in - end);
+    if (got < 0) return false;
+    if (got == 0) eof = true;
+    end += static_cast<size_t>(got);
   }
-  int status = shell_close(run->out);
-  run->out = nullptr;
+}
+
+}  // namespace
+
+int finish_capture(tool_run* run, buf* capture) {
+  if (!run->running) return 0;
+  bool whole = read_output(&run->sh, capture);
+  int status = shell_end(&run->sh, !whole);
+  run->running = false;
+  run->timed_out = run->sh.timed_out;
+  if (run->timed_out && capture->data != nullptr) {
+    // An answer cut short is no answer.
+    capture->len = 0;
+    capture->data[0] = '\0';
+  }
 
   while (capture->data != nullptr && capture->len > 0 && is_space(capture->data[capture->len - 1]))
     capture->data[--capture->len] = '\0';
+  if (run->timed_out) return 1;
   return shell_not_found(status) ? -1 : 1;
 }
 

@@ -84,6 +84,34 @@ TEST(LastJsonLine, FindsTheLastLineStartingWithABrace) {
   EXPECT_EQ(last_json_line(&empty), nullptr);
 }
 
+void set_env(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value != nullptr ? value : "");
+#else
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+#endif
+}
+
+TEST(ToolTimeout, ReadsWholeSecondsElse45) {
+  struct {
+    const char* value;  // null: unset
+    int seconds;
+  } cases[] = {
+      {nullptr, 45}, {"", 45},    {"0", 0},         {"7", 7},
+      {"045", 45},   {"abc", 45}, {"-1", 45},       {" 5", 45},
+      {"5s", 45},    {"2.5", 45}, {"86400", 86400}, {"99999999999", 1000000},
+  };
+  for (const auto& c : cases) {
+    set_env("QUORIN_TOOL_TIMEOUT", c.value);
+    EXPECT_EQ(tool_timeout(), c.seconds) << (c.value ? c.value : "(unset)");
+  }
+  set_env("QUORIN_TOOL_TIMEOUT", nullptr);
+}
+
 #ifndef _WIN32
 // Runs a tiny shell script as the tool.
 struct script_tool {
@@ -132,6 +160,57 @@ TEST(RunCapture, StopsAt256KiB) {
   EXPECT_EQ(run_capture(tool.path.c_str(), "", &out), 1);
   EXPECT_EQ(out.len, 262u * 1000 - 1);  // the last kept line lost its line feed
   buf_free(&out);
+}
+
+bool pid_alive(const std::string& pid) {
+  std::string stat_path = "/proc/" + pid + "/stat";
+  FILE* f = fopen(stat_path.c_str(), "r");
+  if (f == nullptr) return false;
+  char text[512] = "";
+  size_t n = fread(text, 1, sizeof text - 1, f);
+  fclose(f);
+  const char* paren = strrchr(text, ')');
+  return n > 0 && !(paren != nullptr && paren[1] == ' ' && paren[2] == 'Z');
+}
+
+std::string read_text(const std::string& path) {
+  std::string text;
+  if (FILE* f = fopen(path.c_str(), "r")) {
+    char chunk[256];
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
+    fclose(f);
+  }
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+// A run started and never finished must not leave its tool behind.
+TEST(RunCapture, UnfinishedRunEndsItsTool) {
+  std::string pid_file = "/tmp/runner-test-pid-" + std::to_string(getpid());
+  script_tool tool("echo $$ > " + pid_file + "; exec sleep 60");
+  {
+    tool_run run = start_capture(tool.path.c_str(), "");
+    ASSERT_TRUE(run.running);
+    for (int i = 0; i < 300 && read_text(pid_file).empty(); i++) usleep(10000);
+    tool_run moved = std::move(run);
+    EXPECT_FALSE(run.running);
+  }
+  std::string pid = read_text(pid_file);
+  unlink(pid_file.c_str());
+  ASSERT_FALSE(pid.empty());
+  EXPECT_FALSE(pid_alive(pid));
+}
+
+TEST(RunCapture, DeadlineDropsTheOutput) {
+  set_env("QUORIN_TOOL_TIMEOUT", "1");
+  script_tool tool("echo '{\"ok\":true}'; exec sleep 60");
+  tool_run run = start_capture(tool.path.c_str(), "");
+  buf out{};
+  EXPECT_EQ(finish_capture(&run, &out), 1);
+  EXPECT_TRUE(run.timed_out);
+  EXPECT_EQ(out.len, 0u);
+  buf_free(&out);
+  set_env("QUORIN_TOOL_TIMEOUT", nullptr);
 }
 
 TEST(RunCapture, NoOutputStillRan) {

@@ -1,8 +1,7 @@
 // Starting a sign-in and cancelling a pending one, both through the login CLI.
-#include <cstdio>
-
 #include "login/login_reply.h"
 #include "login/runner.h"
+#include "login/tool_args.h"
 #include "request/actions.h"
 #include "request/respond.h"
 #include "support/json_read.h"
@@ -15,15 +14,8 @@ constexpr char kDefaultHint[] =
 }  // namespace
 
 int action_start(const char* name, bool force) {
-  const char* force_opt = force ? " --force" : "";
-  char args[160];
-  if (name[0] != '\0') {
-    char quoted[192];
-    shell_quote_into(name, quoted, sizeof quoted);
-    snprintf(args, sizeof args, "--start%s --name %s", force_opt, quoted);
-  } else {
-    snprintf(args, sizeof args, "--start%s", force_opt);
-  }
+  char args[kStartArgsCap];
+  start_args(name, force, args);
 
   buf capture{};
   const char* line = login_reply(args, &capture, "start_failed");
@@ -52,25 +44,18 @@ int action_start(const char* name, bool force) {
   buf_adds(&b, ",\"hint\":");
   buf_json(&b, hint[0] ? hint : kDefaultHint);
   buf_adds(&b, "}\n");
-  json_headers();
-  write_buf(&b);
+  emit_json(&b);
   return 0;
 }
 
 int action_cancel(const char* name) {
-  char args[128];
-  if (name[0] != '\0') {
-    char quoted[192];
-    shell_quote_into(name, quoted, sizeof quoted);
-    snprintf(args, sizeof args, "--cancel --name %s", quoted);
-  } else {
-    snprintf(args, sizeof args, "--cancel");
-  }
+  char args[kCancelArgsCap];
+  cancel_args(name, args);
   buf capture{};
   run_capture(login_bin(), args, &capture);  // whatever happens, the answer is the same
   buf_free(&capture);
-  static constexpr char kCancelled[] = "{\"ok\":true,\"state\":\"cancelled\",\"pending\":false}\n";
-  json_headers();
-  write_out(kCancelled, sizeof kCancelled - 1);
+  buf b{};
+  buf_adds(&b, "{\"ok\":true,\"state\":\"cancelled\",\"pending\":false}\n");
+  emit_json(&b);
   return 0;
 }

@@ -40,8 +40,8 @@ static bool bearer_matches(const char* value, const char* password) {
 }
 
 bool gate_admits() {
-  const char* password = env_get("BOT_PASSWORD");
-  if (password == nullptr || password[0] == '\0') return true;
+  const char* password = env_setting("BOT_PASSWORD");
+  if (password == nullptr) return true;
   const char* header = env_get("HTTP_X_BOT_PASSWORD");
   if (header != nullptr && secret_equals(header, password)) return true;
   const char* auth = env_get("HTTP_AUTHORIZATION");

@@ -22,21 +22,30 @@ struct request {
 
 struct route {
   const char* action;
+  bool changes_sign_in;  // never on behalf of another site's page
   int (*run)(const request& r);
 };
 
 constexpr route kRoutes[] = {
-    {"", [](const request& r) { return action_status(r.name); }},
-    {"status", [](const request& r) { return action_status(r.name); }},
-    {"accounts", [](const request& r) { return action_status(r.name); }},
-    {"start", [](const request& r) { return action_start(r.name, r.force); }},
-    {"cancel", [](const request& r) { return action_cancel(r.name); }},
-    {"refresh", [](const request& r) { return action_refresh(r.name); }},
-    {"finish", [](const request& r) { return action_finish(r.name, r.force, r.query, r.body); }},
+    {"", false, [](const request& r) { return action_status(r.name); }},
+    {"status", false, [](const request& r) { return action_status(r.name); }},
+    {"accounts", false, [](const request& r) { return action_status(r.name); }},
+    {"start", true, [](const request& r) { return action_start(r.name, r.force); }},
+    {"cancel", true, [](const request& r) { return action_cancel(r.name); }},
+    {"refresh", true, [](const request& r) { return action_refresh(r.name); }},
+    {"finish", true,
+     [](const request& r) { return action_finish(r.name, r.force, r.query, r.body); }},
 };
 
+// The browser's word that a page of another site sent the request. Without a
+// node password it is all that tells a drive-by <img> or fetch from the console.
+bool cross_site() {
+  const char* site = env_get("HTTP_SEC_FETCH_SITE");
+  return site != nullptr && strcmp(site, "cross-site") == 0;
+}
+
 constexpr char kMetaLine[] = "{\"name\":\"quorin\",\"desc\":\"Quorin login\"}\n";
-constexpr char kVersionLine[] = "plugin_quorincode_login 1.0.0\n";
+constexpr char kVersionLine[] = "plugin_quorincode_login " PLUGIN_VERSION "\n";
 
 int dispatch(const request& r) {
   if (!query_has(r.query, "action") && !query_has(r.query, "format")) return serve_page();
@@ -44,8 +53,15 @@ int dispatch(const request& r) {
   char format[32];  // only its presence matters
   get_query_val(r.query, "action", action, sizeof action);
   get_query_val(r.query, "format", format, sizeof format);
-  for (const route& rt : kRoutes)
-    if (strcmp(action, rt.action) == 0) return rt.run(r);
+  for (const route& rt : kRoutes) {
+    if (strcmp(action, rt.action) != 0) continue;
+    if (rt.changes_sign_in && cross_site()) {
+      emit_error(403, "Forbidden", "cross_site_request",
+                 "a page of another site may not start, finish, cancel or refresh a sign-in");
+      return 1;
+    }
+    return rt.run(r);
+  }
   emit_error(404, "Not Found", "unknown_action", action);
   return 1;
 }

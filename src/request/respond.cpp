@@ -12,13 +12,14 @@ void write_out(const char* data, size_t len) {
   fwrite(data, 1, len, stdout);
 }
 
-void write_buf(buf* b) {
+static void write_buf(buf* b) {
   if (b->data != nullptr) write_out(b->data, b->len);
   buf_free(b);
 }
 
-void json_headers() {
+void emit_json(buf* body) {
   write_out(kJsonHeaders, sizeof kJsonHeaders - 1);
+  write_buf(body);
 }
 
 void emit_error(int status, const char* reason, const char* error, const char* detail) {

@@ -1,17 +1,22 @@
 #include "status/collect.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "login/runner.h"
+#include "login/tool_args.h"
 #include "platform/platform.h"
 #include "status/locations.h"
 #include "status/scan_creds.h"
+#include "support/cut.h"
 #include "support/json_read.h"
 
+bool expiry_in_ms(int64_t expires_at) {
+  return expires_at > 100000000000;
+}
+
 int64_t expiry_seconds(int64_t expires_at) {
-  return expires_at > 100000000000 ? expires_at / 1000 : expires_at;
+  return expiry_in_ms(expires_at) ? expires_at / 1000 : expires_at;
 }
 
 int64_t seconds_left(int64_t expires_at, int64_t now) {
@@ -20,14 +25,17 @@ int64_t seconds_left(int64_t expires_at, int64_t now) {
 
 namespace {
 
-void copy_text(char* dst, size_t cap, const char* src) {
-  snprintf(dst, cap, "%s", src);
+// The remaining lifetime of a stored expiry, and whether it is over.
+template <typename R>
+void measure_expiry(R* r, int64_t now) {
+  r->expires_in_sec = seconds_left(r->expires_at, now);
+  r->expired = r->expires_in_sec <= 0;
 }
 
 void read_credentials(status_rec* rec, const char* name) {
   if (name[0] != '\0') {
     account_file(name, rec->credentials_path);
-    copy_text(rec->account, sizeof rec->account, name);
+    copy_cut(rec->account, sizeof rec->account, name);
   } else {
     creds_path(rec->credentials_path);
   }
@@ -37,12 +45,8 @@ void read_credentials(status_rec* rec, const char* name) {
 }
 
 tool_run start_login_status(const char* name) {
-  char args[128];
-  if (name[0] != '\0') {
-    snprintf(args, sizeof args, "--status --name %s", name);
-  } else {
-    snprintf(args, sizeof args, "--status");
-  }
+  char args[kStatusArgsCap];
+  status_args(name, args);
   return start_capture(login_bin(), args);
 }
 
@@ -51,8 +55,8 @@ void merge_login_status(status_rec* rec, tool_run* run) {
   buf capture{};
   int ran = finish_capture(run, &capture);
   if (ran <= 0) {
-    copy_text(rec->cli_error, sizeof rec->cli_error,
-              ran == -1 ? "the login CLI is not on this node" : "could not start the login CLI");
+    copy_cut(rec->cli_error, sizeof rec->cli_error,
+             ran == -1 ? "the login CLI is not on this node" : "could not start the login CLI");
   } else {
     rec->cli_present = 1;
     if (const char* line = last_json_line(&capture)) {
@@ -64,7 +68,7 @@ void merge_login_status(status_rec* rec, tool_run* run) {
       if (expires > 0) rec->expires_at = expires;
       char account[96] = "";
       json_str_field(line, end, "account", account, sizeof account);
-      if (account[0] != '\0') copy_text(rec->account, sizeof rec->account, account);
+      if (account[0] != '\0') copy_cut(rec->account, sizeof rec->account, account);
     }
   }
   buf_free(&capture);
@@ -85,8 +89,7 @@ void read_profile(status_rec* rec) {
       memcpy(line, p, len);
       line[len] = '\0';
       trim_tail(line);
-      if (strncmp(line, "PROVIDER=", 9) == 0)
-        copy_text(rec->profile, sizeof rec->profile, line + 9);
+      if (strncmp(line, "PROVIDER=", 9) == 0) copy_cut(rec->profile, sizeof rec->profile, line + 9);
     }
     if (nl == nullptr) break;
     p = nl + 1;
@@ -97,32 +100,32 @@ void read_profile(status_rec* rec) {
 void list_accounts(status_rec* rec, int64_t now) {
   char dir[kPathCap];
   accounts_dir(dir);
-  status_rec scratch;
-  list_json_files(dir, [&](const char* file, bool is_dir) {
-    size_t len = strlen(file);
-    if (len <= 5 || rec->account_count >= kMaxAccounts || is_dir) return;
-    account_rec* entry = &rec->accounts[rec->account_count];
+  status_rec scratch;  // takes what an entry has no room for, then dropped
+  list_json_files(dir, kMaxAccounts, [&](const char* file) {
+    if (rec->account_count >= kMaxAccounts) return;
+    account_rec* entry = &rec->accounts[rec->account_count++];
     memset(entry, 0, sizeof *entry);
-    snprintf(entry->name, sizeof entry->name, "%.*s", static_cast<int>(len - 5), file);
+    copy_cut(entry->name, sizeof entry->name, file);
+    size_t len = strlen(file);
+    if (len - 5 < sizeof entry->name) entry->name[len - 5] = '\0';  // without ".json"
     char path[kPathCap];
-    snprintf(path, sizeof path, "%s%c%s", dir, kPathSep, file);
+    format_cut(path, sizeof path, "%s%c%s", dir, kPathSep, file);
     if (char* text = read_file(path)) {
       memset(&scratch, 0, sizeof scratch);
       scan_creds(text, &scratch, entry);
       free(text);
     }
-    if (entry->expires_at > 0 && entry->logged_in) {
-      entry->expires_in_sec = seconds_left(entry->expires_at, now);
-      entry->expired = entry->expires_in_sec <= 0;
-    }
-    rec->account_count++;
+    if (entry->expires_at > 0 && entry->logged_in) measure_expiry(entry, now);
   });
 }
 
 }  // namespace
 
 int collect_status(status_rec* rec, const char* name) {
-  int64_t now = now_seconds();
+  return collect_status_at(rec, name, now_seconds());
+}
+
+int collect_status_at(status_rec* rec, const char* name, int64_t now) {
   memset(rec, 0, sizeof *rec);
   read_credentials(rec, name);
 
@@ -138,18 +141,15 @@ int collect_status(status_rec* rec, const char* name) {
   pending_marker(name, marker);
   if (file_exists(marker)) rec->pending = 1;
 
-  if (rec->expires_at > 0) {
-    rec->expires_in_sec = seconds_left(rec->expires_at, now);
-    rec->expired = rec->expires_in_sec <= 0;
-  }
+  if (rec->expires_at > 0) measure_expiry(rec, now);
   if (!rec->logged_in) {
     rec->expired = 0;
     rec->expires_in_sec = 0;
   } else if (rec->account[0] == '\0') {
-    copy_text(rec->account, sizeof rec->account, "default");
+    copy_cut(rec->account, sizeof rec->account, "default");
   }
   if (rec->profile[0] == '\0' && rec->profile_exists) {
-    copy_text(rec->profile, sizeof rec->profile, "quorin_code");
+    copy_cut(rec->profile, sizeof rec->profile, "quorin_code");
   }
   return 1;
 }

@@ -1,28 +1,18 @@
 #include "status/locations.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "support/cut.h"
 
 namespace {
 
-// A location variable counts only when it exists and is not empty.
-const char* setting(const char* name) {
-  const char* v = env_get(name);
-  return v != nullptr && v[0] != '\0' ? v : nullptr;
-}
-
-void copy_path(const char* src, char out[kPathCap]) {
-  snprintf(out, kPathCap, "%s", src);
-}
-
 // A folder from a variable, else the service folder followed by a fixed name.
 void folder(const char* var, const char* fallback, char out[kPathCap]) {
-  if (const char* v = setting(var)) return copy_path(v, out);
+  if (const char* v = env_setting(var)) return copy_cut(out, kPathCap, v);
   char base[kPathCap];
   quorin_dir(base);
-  snprintf(out, kPathCap, "%s%s", base, fallback);
+  format_cut(out, kPathCap, "%s%s", base, fallback);
 }
 
 }  // namespace
@@ -38,20 +28,18 @@ const char* home_dir() {
   home[0] = '\0';
   char rest[512];
   if (read("HOMEDRIVE", home) && read("HOMEPATH", rest)) {
-    strncat(home, rest, sizeof home - 1 - strlen(home));
+    size_t len = strlen(home);
+    copy_cut(home + len, sizeof home - len, rest);
     return home;
   }
-#ifndef _WIN32
-  // POSIX nodes keep the home folder in HOME.
-  if (read("HOME", home)) return home;
-#endif
+  if (kHomeFallbackVar != nullptr && read(kHomeFallbackVar, home)) return home;
   return nullptr;
 }
 
 void dir_of(const char* path, char out[kPathCap]) {
   out[0] = '\0';
   if (path == nullptr) return;
-  copy_path(path, out);
+  copy_cut(out, kPathCap, path);
   const char* sep = last_separator(out);
   if (sep == nullptr) {
     out[0] = '\0';
@@ -61,15 +49,15 @@ void dir_of(const char* path, char out[kPathCap]) {
 }
 
 void quorin_dir(char out[kPathCap]) {
-  if (const char* creds = setting("QUORIN_CREDS_PATH")) {
+  if (const char* creds = env_setting("QUORIN_CREDS_PATH")) {
     dir_of(creds, out);
     if (out[0] != '\0') return;
   }
   const char* home = home_dir();
   if (home != nullptr && home[0] != '\0') {
-    snprintf(out, kPathCap, "%s%c.quorin%c", home, kPathSep, kPathSep);
+    format_cut(out, kPathCap, "%s%c.quorin%c", home, kPathSep, kPathSep);
   } else {
-    snprintf(out, kPathCap, ".quorin%c", kPathSep);
+    format_cut(out, kPathCap, ".quorin%c", kPathSep);
   }
 }
 
@@ -84,19 +72,19 @@ void accounts_dir(char out[kPathCap]) {
 void account_file(const char* name, char out[kPathCap]) {
   char dir[kPathCap];
   accounts_dir(dir);
-  snprintf(out, kPathCap, "%s%c%s.json", dir, kPathSep, name);
+  format_cut(out, kPathCap, "%s%c%s.json", dir, kPathSep, name);
 }
 
 void profile_path(char out[kPathCap]) {
   char dir[kPathCap];
   folder("QUORIN_ENV_DIR", "tellumar-env", dir);
-  snprintf(out, kPathCap, "%s%cquorin_code.txt", dir, kPathSep);
+  format_cut(out, kPathCap, "%s%cquorin_code.txt", dir, kPathSep);
 }
 
 void pending_marker(const char* name, char out[kPathCap]) {
   char dir[kPathCap];
   folder("QUORIN_PENDING_DIR", ".login-pending", dir);
-  snprintf(out, kPathCap, "%s%cquorincode-%s.json", dir, kPathSep, name[0] ? name : "default");
+  format_cut(out, kPathCap, "%s%cquorincode-%s.json", dir, kPathSep, name[0] ? name : "default");
 }
 
 char* read_file(const char* path) {

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string>
 
+#include "set_env.h"
+
 #include "platform/platform.h"
 
 namespace {
@@ -16,19 +18,11 @@ const char* const kVars[] = {"USERPROFILE",    "HOMEDRIVE",         "HOMEPATH",
                              "HOME",           "QUORIN_CREDS_PATH", "QUORIN_ACCOUNTS_DIR",
                              "QUORIN_ENV_DIR", "QUORIN_PENDING_DIR"};
 
-void set(const char* name, const std::string& value) {
-#ifdef _WIN32
-  _putenv_s(name, value.c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
-}
-
 // Each test starts with none of the location variables set.
 class Locations : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* v : kVars) set(v, "");
+    for (const char* v : kVars) set_env(v, "");
   }
   void TearDown() override { SetUp(); }
 
@@ -48,29 +42,29 @@ class Locations : public ::testing::Test {
 
 TEST_F(Locations, HomeFolder) {
   EXPECT_EQ(home_dir(), nullptr);
-  set("HOMEDRIVE", "C:");
+  set_env("HOMEDRIVE", "C:");
   EXPECT_EQ(home_dir(), nullptr);  // no path piece
-  set("HOMEPATH", "\\Users\\q");
+  set_env("HOMEPATH", "\\Users\\q");
   EXPECT_STREQ(home_dir(), "C:\\Users\\q");
-  set("USERPROFILE", std::string(511, 'u'));
+  set_env("USERPROFILE", std::string(511, 'u'));
   EXPECT_EQ(std::string(home_dir()), std::string(511, 'u'));
-  set("USERPROFILE", std::string(512, 'u'));
+  set_env("USERPROFILE", std::string(512, 'u'));
   EXPECT_STREQ(home_dir(), "C:\\Users\\q");
-  set("HOMEPATH", std::string(600, 'p'));  // too long for the area: missing
+  set_env("HOMEPATH", std::string(600, 'p'));  // too long for the area: missing
   EXPECT_EQ(home_dir(), nullptr);
-  set("HOMEDRIVE", std::string(300, 'd'));
-  set("HOMEPATH", std::string(300, 'p'));
+  set_env("HOMEDRIVE", std::string(300, 'd'));
+  set_env("HOMEPATH", std::string(300, 'p'));
   EXPECT_EQ(std::string(home_dir()), std::string(300, 'd') + std::string(211, 'p'));
 #ifndef _WIN32
-  set("USERPROFILE", "");
-  set("HOMEDRIVE", "");
-  set("HOME", "/home/posix");
+  set_env("USERPROFILE", "");
+  set_env("HOMEDRIVE", "");
+  set_env("HOME", "/home/posix");
   EXPECT_STREQ(home_dir(), "/home/posix");
 #endif
 }
 
 TEST_F(Locations, DefaultsUnderTheHomeFolder) {
-  set("USERPROFILE", sep("/home/q"));
+  set_env("USERPROFILE", sep("/home/q"));
   EXPECT_EQ(path(quorin_dir), sep("/home/q/.quorin/"));
   EXPECT_EQ(path(creds_path), sep("/home/q/.quorin/.credentials.json"));
   EXPECT_EQ(path(accounts_dir), sep("/home/q/.quorin/accounts"));
@@ -88,27 +82,27 @@ TEST_F(Locations, NoHomeGivesARelativeFolder) {
 }
 
 TEST_F(Locations, CredentialsPathNamesTheServiceFolder) {
-  set("USERPROFILE", sep("/home/q"));
-  set("QUORIN_CREDS_PATH", "/srv/node/creds.json");
+  set_env("USERPROFILE", sep("/home/q"));
+  set_env("QUORIN_CREDS_PATH", "/srv/node/creds.json");
   EXPECT_EQ(path(creds_path), "/srv/node/creds.json");
   EXPECT_EQ(path(quorin_dir), "/srv/node/");
   EXPECT_EQ(path(accounts_dir), "/srv/node/accounts");
-  set("QUORIN_CREDS_PATH", "bare.json");  // no folder part: home-based service folder
+  set_env("QUORIN_CREDS_PATH", "bare.json");  // no folder part: home-based service folder
   EXPECT_EQ(path(creds_path), "bare.json");
   EXPECT_EQ(path(quorin_dir), sep("/home/q/.quorin/"));
 }
 
 TEST_F(Locations, FolderVariablesAreUsedExactly) {
-  set("QUORIN_ACCOUNTS_DIR", sep("/acc/"));
-  set("QUORIN_ENV_DIR", sep("/env"));
-  set("QUORIN_PENDING_DIR", sep("/pend"));
+  set_env("QUORIN_ACCOUNTS_DIR", sep("/acc/"));
+  set_env("QUORIN_ENV_DIR", sep("/env"));
+  set_env("QUORIN_PENDING_DIR", sep("/pend"));
   EXPECT_EQ(path([](char* o) { account_file("n", o); }), sep("/acc//n.json"));
   EXPECT_EQ(path(profile_path), sep("/env/quorin_code.txt"));
   EXPECT_EQ(path([](char* o) { pending_marker("n", o); }), sep("/pend/quorincode-n.json"));
 }
 
 TEST_F(Locations, LongPathsAreCut) {
-  set("QUORIN_ACCOUNTS_DIR", std::string(2000, 'a'));
+  set_env("QUORIN_ACCOUNTS_DIR", std::string(2000, 'a'));
   std::string p = path([](char* o) { account_file("n", o); });
   EXPECT_EQ(p, std::string(1023, 'a'));
 }
@@ -156,6 +150,12 @@ TEST_F(Locations, ReadFileAndFileExists) {
   EXPECT_EQ(read_file(""), nullptr);
   EXPECT_EQ(read_file((dir / "missing").string().c_str()), nullptr);
   EXPECT_EQ(read_file((dir / "folder.json").string().c_str()), nullptr);
+  // A device opens like a file but is none.
+#ifdef _WIN32
+  EXPECT_EQ(read_file("NUL"), nullptr);
+#else
+  EXPECT_EQ(read_file("/dev/null"), nullptr);
+#endif
 
   EXPECT_EQ(file_exists(empty.c_str()), 1);
   EXPECT_EQ(file_exists((dir / "folder.json").string().c_str()), 0);

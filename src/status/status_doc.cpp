@@ -51,14 +51,14 @@ int answer_status(const char* opening, const status_rec* rec, const char* closin
   buf_adds(&b, opening);
   emit_status(&b, rec);
   buf_adds(&b, closing);
-  json_headers();
-  write_buf(&b);
+  emit_json(&b);
   return 0;
 }
 
 int action_status(const char* name) {
   status_rec rec;
   collect_status(&rec, name);
-  return answer_status("{\"ok\":true,\"plugin\":\"plugin_quorincode_login\",\"version\":\"1.0.0\",",
-                       &rec, ",\"flow\":\"paste_code\",\"protocol\":\"TLLOGIN-MACHINE-V1\"}\n");
+  return answer_status(
+      "{\"ok\":true,\"plugin\":\"plugin_quorincode_login\",\"version\":\"" PLUGIN_VERSION "\",",
+      &rec, ",\"flow\":\"paste_code\",\"protocol\":\"TLLOGIN-MACHINE-V1\"}\n");
 }

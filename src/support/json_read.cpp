@@ -6,7 +6,7 @@ static bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-static int hex_value(char c) {
+int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;

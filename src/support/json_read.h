@@ -23,5 +23,8 @@ int json_bool_field(const char* start, const char* end, const char* key, int def
 // Reads key as a signed 64-bit decimal (quoted or not); 0 when not found.
 int64_t json_num_field(const char* start, const char* end, const char* key);
 
+// The value of one hex digit (either case), or -1.
+int hex_value(char c);
+
 // Overwrites trailing blanks (space, tab, line feed, carriage return) with NULs.
 void trim_tail(char* s);

@@ -22,8 +22,9 @@ async function demoCopy(t) {
   return dir;
 }
 
-async function refusal(dir, port) {
-  const r = await run(path.join(dir, 'demo.sh'), [], { env: { ...process.env, DEMO_PORT: port } }).then(
+async function refusal(dir, port, password = '') {
+  const env = { ...process.env, DEMO_PORT: port, DEMO_PASSWORD: password };
+  const r = await run(path.join(dir, 'demo.sh'), [], { env }).then(
     () => ({ code: 0, stderr: '' }),
     (e) => ({ code: e.code, stderr: e.stderr }),
   );
@@ -43,12 +44,22 @@ test('a port in use: refused with the port and DEMO_PORT named, nothing touched'
   assert.deepEqual(r.left, ['demo.sh']);
 });
 
-test('a port that is not a port number', async (t) => {
+test('a port that is not a port number, a password the node cannot take', async (t) => {
   const dir = await demoCopy(t);
-  for (const port of ['80x', '0', '65536', '']) {
-    const r = await refusal(dir, port === '' ? ' ' : port);
+  const cases = [
+    // DEMO_PORT, DEMO_PASSWORD, what is said
+    ['80x', '', /DEMO_PORT must be a port number from 1 to 65535, not '80x'/],
+    ['0', '', /DEMO_PORT must be a port number/],
+    ['65536', '', /DEMO_PORT must be a port number/],
+    ['080808', '', /DEMO_PORT must be a port number/],
+    [' ', '', /DEMO_PORT must be a port number/],
+    ['09', 'pass word', /DEMO_PASSWORD may hold only letters, digits/],
+  ];
+  for (const [port, password, said] of cases) {
+    const r = await refusal(dir, port, password);
     assert.equal(r.code, 1, port);
-    assert.match(r.stderr, /DEMO_PORT must be a port number from 1 to 65535/, port);
+    assert.match(r.stderr, said, port);
+    assert.doesNotMatch(r.stderr, /value too great|syntax error/, port);
     assert.deepEqual(r.left, ['demo.sh'], port);
   }
 });

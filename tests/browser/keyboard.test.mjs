@@ -142,3 +142,20 @@ describe('where the focus lands when a flow ends', () => {
     });
   }
 });
+
+test('a pending status drawn under a focused Start moves the focus to the code box, and a load takes no focus', async (t) => {
+  const context = await browser.newContext();
+  context.setDefaultTimeout(5000);
+  t.after(() => context.close());
+  const page = await context.newPage();
+  let status = PENDING;
+  await interceptApi(page, () => ({ body: status }));
+  await page.goto(server.console);
+  await page.waitForSelector('#step2.on');
+  assert.equal(await focused(page), 'body'); // nobody asked for the focus yet
+  await page.evaluate(() => showStep(1));
+  await tabTo(page, '#btnStart');
+  status = { ...PENDING, account: 'elsewhere' };
+  await page.evaluate(() => load());
+  assert.equal(await focused(page), '#codeInput');
+});

@@ -136,7 +136,8 @@ export const NOT_CONNECTED = statusDoc({ cli_present: false });
 // A plugin call the page made: the address (path and query) and its headers.
 // Intercepts every plugin call, on the direct route and on the hub's route.
 // reply(action, call) gives { status, body } (body: object as JSON, string as
-// is), or 'abort' for a failed transfer; it may return a promise to hold the call.
+// is), 'abort' for a failed transfer, or 'continue' to let the call through to
+// the server; it may return a promise to hold the call.
 export async function interceptApi(page, reply) {
   const calls = [];
   await page.route(
@@ -147,6 +148,7 @@ export async function interceptApi(page, reply) {
       calls.push(call);
       const r = await reply(u.searchParams.get('action'), call);
       if (r === 'abort') return route.abort('connectionfailed');
+      if (r === 'continue') return route.continue();
       const body = typeof r.body === 'string' ? r.body : JSON.stringify(r.body);
       const type = typeof r.body === 'string' ? 'text/html' : 'application/json; charset=utf-8';
       return route.fulfill({ status: r.status || 200, contentType: type, body });
