@@ -2,8 +2,9 @@
 # Runs every test: installs what is missing, builds, then runs the unit and
 # process-level tests in the normal build (GCC), under the sanitizers and in a
 # clang Release build, the Windows build under wine (scripts/windows-tests.sh),
-# a short run of every fuzz target (FUZZ_SECONDS each, default 30), and the
-# browser tests of the console against a real lighttpd setup.
+# a short run of every fuzz target (FUZZ_SECONDS each, default 30), the
+# browser tests of the console against a real lighttpd setup, and the plugin
+# behind each Linux web server with the configurations under deploy/.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/ensure-packages.sh $(cat scripts/build-packages.txt)
@@ -26,6 +27,16 @@ command -v node >/dev/null || scripts/ensure-packages.sh nodejs npm
 echo "node $(node --version), npm $(npm --version), $(chromium --version 2>/dev/null)"
 npm ci --no-audit --no-fund
 node --test tests/browser/
+
+echo "== web servers: the deploy/ configurations under lighttpd, Apache httpd (mod_cgid, mod_cgi), nginx + fcgiwrap"
+scripts/ensure-packages.sh lighttpd apache2 nginx fcgiwrap chromium
+command -v node >/dev/null || scripts/ensure-packages.sh nodejs npm
+[ -d node_modules/playwright-core ] || npm ci --no-audit --no-fund
+node --test tests/servers/
+# The browser full cycle ran under lighttpd above; here under the others.
+for server in apache apache-cgi nginx; do
+  SERVER=$server node --test tests/browser/cycle.test.mjs
+done
 
 echo "== load smoke (8 clients through the demo's web server)"
 tests/load/run.sh 8 10

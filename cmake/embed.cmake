@@ -75,7 +75,9 @@ math(EXPR size "${chars} / 5")
 string(REPEAT "0x..," 16 line)
 string(REGEX REPLACE "(${line})" "\\1\n  " body "${bytes}")
 
-set(source "// Generated from ${IN}; do not edit.\n#include <cstddef>\n\n")
+# The file's name only: the path of the checkout must not reach the build.
+get_filename_component(in_name "${IN}" NAME)
+set(source "// Generated from assets/${in_name}; do not edit.\n#include <cstddef>\n\n")
 string(APPEND source "extern const unsigned char ${NAME}[] = {\n  ${body}0x00};\n")
 string(APPEND source "extern const size_t ${NAME}_len = ${size};\n")
 file(WRITE "${OUT}" "${source}")

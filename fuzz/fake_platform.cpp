@@ -116,3 +116,18 @@ char* read_whole_file(const char* path, uint64_t max_bytes) {
   text[it->second.size()] = '\0';
   return text;
 }
+
+size_t stdin_read(char* dst, size_t len) {
+  return fread(dst, 1, len, stdin);
+}
+
+uint64_t stdin_discard(uint64_t len, int) {
+  char chunk[4096];
+  uint64_t done = 0;
+  while (done < len) {
+    size_t n = fread(chunk, 1, len - done < sizeof chunk ? len - done : sizeof chunk, stdin);
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}

@@ -53,6 +53,9 @@ cleanup() {
 }
 trap cleanup EXIT
 tar --numeric-owner -C "$root" -xf "$bare"
+# The bare root was made in a mktemp folder, so "/" inside comes out 0700: no
+# process of another user (a web server's) could reach any file.
+chmod 755 "$root"
 
 # What a freshly installed Debian 12 has: the release, its updates and its
 # security archive from the same mirror, and a resolver.

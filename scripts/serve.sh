@@ -1,34 +1,47 @@
 #!/usr/bin/env bash
-# Serves the console as a node does: lighttpd, bound to 127.0.0.1 only, runs the
-# built plugin as a CGI program at /plugin_quorincode_login, with the stand-in
-# login and refresh CLIs and the stand-in sign-in page at /signin.html, on a
-# throwaway node folder. Used by demo.sh and by the browser tests.
+# Serves the console as a node does: a web server bound to 127.0.0.1 only runs
+# the built plugin as a CGI program at /plugin_quorincode_login, with the
+# stand-in login and refresh CLIs and the stand-in sign-in page at
+# /signin.html, on a throwaway node folder. Used by demo.sh and by the tests.
 #
-#   scripts/serve.sh DIR PORT [PASSWORD]
+#   [SERVER=lighttpd|apache|apache-cgi|nginx] scripts/serve.sh DIR PORT [PASSWORD]
 #
-# DIR is laid anew (node/ is the node's home folder, www/ the document root).
-# PASSWORD switches on the node password (letters, digits, - . _ ~ only, so that
-# it also passes the gate as a raw ?pwd= value). BUILD_DIR names the build tree
-# (default: build). lighttpd runs in the foreground; Ctrl-C stops it.
+# The server's configuration is the one under deploy/ as it stands, with its
+# placeholders filled in: lighttpd (the default); apache, Apache httpd with
+# mod_cgid; apache-cgi, with mod_cgi and the prefork MPM; nginx, with fcgiwrap.
+# DIR is laid anew (node/ is the node's home folder, www/ the document root,
+# server/ the configuration, logs and sockets). PASSWORD switches on the node
+# password (letters, digits, - . _ ~ only, so that it also passes the gate as a
+# raw ?pwd= value). BUILD_DIR names the build tree (default: build). Started as
+# root, the server runs the plugin as nobody. Runs in the foreground; Ctrl-C
+# (or SIGTERM) stops it.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -ge 2 ] || { echo "usage: $0 DIR PORT [PASSWORD]" >&2; exit 2; }
 dir=$1 port=$2 password=${3:-}
+server=${SERVER:-lighttpd}
 build=$(cd "${BUILD_DIR:-$repo/build}" && pwd)
 plugin=$build/plugin_quorincode_login
-login=$build/tools/quorin-login-standin
-refresh=$build/tools/quorin-refresh-standin
 
 [[ $port =~ ^[0-9]+$ ]] || { echo "serve.sh: bad port '$port'" >&2; exit 2; }
 [[ $password =~ ^[A-Za-z0-9._~-]*$ ]] || {
   echo "serve.sh: the password may hold only letters, digits, - . _ ~" >&2
   exit 2
 }
+case $server in
+  lighttpd) need=(lighttpd) ;;
+  apache | apache-cgi) need=(apache2) ;;
+  nginx) need=(nginx fcgiwrap) ;;
+  *) echo "serve.sh: SERVER must be lighttpd, apache, apache-cgi or nginx" >&2; exit 2 ;;
+esac
 [ -x "$plugin" ] || { echo "serve.sh: $plugin is not built" >&2; exit 1; }
-for tool in "$login" "$refresh"; do
-  [ -x "$tool" ] || echo "serve.sh: warning: $tool is not built; the plugin will report no CLI" >&2
+for tool in quorin-login-standin quorin-refresh-standin; do
+  [ -x "$build/tools/$tool" ] || echo "serve.sh: warning: $tool is not built; the plugin will report no CLI" >&2
 done
-command -v lighttpd >/dev/null || { echo "serve.sh: lighttpd is not installed" >&2; exit 1; }
+for cmd in "${need[@]}"; do
+  PATH=$PATH:/usr/sbin command -v "$cmd" >/dev/null || { echo "serve.sh: $cmd is not installed" >&2; exit 1; }
+done
+export PATH=$PATH:/usr/sbin
 
 # Only a folder this script made (or an empty one) is wiped.
 mkdir -p "$dir"
@@ -39,42 +52,84 @@ if [ -n "$(ls -A "$dir")" ] && [ ! -e "$dir/.served-node" ]; then
 fi
 find "$dir" -mindepth 1 -delete
 touch "$dir/.served-node"
-mkdir -p "$dir/node" "$dir/www"
+run=$dir/server
+mkdir -p "$dir/node/.quorin" "$dir/www" "$run/logs"
 cp "$repo/tools/signin.html" "$dir/www/signin.html"
-ln -s "$plugin" "$dir/www/plugin_quorincode_login"
 
-env_line() { printf '  "%s" => "%s",\n' "$1" "$2"; }
-{
-  cat <<CONF
-server.modules = ( "mod_redirect", "mod_setenv", "mod_cgi" )
-server.document-root = "$dir/www"
-server.bind = "127.0.0.1"
-server.port = $port
-server.tag = "node"
-mimetype.assign = ( ".html" => "text/html; charset=utf-8" )
-url.redirect = ( "^/$" => "/plugin_quorincode_login" )
+user=$(id -un) group=$(id -gn)
+if [ "$(id -u)" -eq 0 ]; then
+  # The servers will not run CGI programs as root; the plugin runs as nobody.
+  user=nobody group=nogroup
+  chmod 755 "$dir"
+  chown -R "$user:$group" "$dir/node" "$run"
+fi
 
-# A CGI program gets an almost empty environment: everything the plugin and the
-# stand-in CLIs need is set here.
-setenv.add-environment = (
-CONF
-  env_line PATH "/usr/local/bin:/usr/bin:/bin"
-  env_line HOME "$dir/node"
-  env_line QUORIN_LOGIN_BIN "$login"
-  env_line QUORIN_REFRESH_BIN "$refresh"
-  env_line STANDIN_SIGNIN_URL "http://127.0.0.1:$port/signin.html"
-  [ -z "$password" ] || env_line BOT_PASSWORD "$password"
-  cat <<CONF
+# The tools are named, not given by path: that the configuration hands PATH on
+# is part of what runs here.
+values=(
+  PROGRAM "$plugin"
+  BOT_PASSWORD "$password"
+  LOGIN_BIN quorin-login-standin
+  REFRESH_BIN quorin-refresh-standin
+  QUORIN_DIR "$dir/node/.quorin"
+  PATH "$build/tools:/usr/local/bin:/usr/bin:/bin"
+  PORT "$port"
+  RUN_DIR "$run"
+  LOG_DIR "$run/logs"
+  DOC_ROOT "$dir/www"
+  USER "$user"
+  GROUP "$group"
+  FCGI_SOCKET "$run/fcgiwrap.sock"
 )
+shopt -u patsub_replacement 2>/dev/null || true # "&" in a value stays "&"
+for file in "$repo/deploy/${server%-cgi}"/*.conf; do
+  text=$(<"$file")
+  for ((i = 0; i < ${#values[@]}; i += 2)); do
+    text=${text//@${values[i]}@/${values[i + 1]}}
+  done
+  if [[ $text =~ @[A-Z_]+@ ]]; then
+    echo "serve.sh: $file: ${BASH_REMATCH[0]} is not filled in" >&2
+    exit 1
+  fi
+  printf '%s\n' "$text" >"$run/$(basename "$file")"
+done
 
-\$HTTP["url"] == "/plugin_quorincode_login" {
-  cgi.assign = ( "" => "" )
+# Replaces the calling (background) shell with the command, in a session of
+# its own (on stopping, Apache and fcgiwrap signal their whole process group),
+# as the server user when started as root.
+exec_alone() {
+  if [ "$(id -u)" -eq 0 ] && [ "$1" = fcgiwrap ]; then
+    exec setsid setpriv --reuid="$user" --regid="$group" --clear-groups "$@"
+  fi
+  exec setsid "$@"
 }
-CONF
-} >"$dir/lighttpd.conf"
+
+pids=()
+stop() {
+  trap - INT TERM
+  # Each started process leads its own group: the group goes, helpers and all.
+  for pid in "${pids[@]}"; do kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null || true; done
+  wait
+}
+trap 'stop; exit 0' INT TERM
 
 address="http://127.0.0.1:$port/plugin_quorincode_login"
 [ -z "$password" ] || address="$address?pwd=$password"
-echo "Console: $address"
+echo "Console: $address ($server)"
 echo "Node folder: $dir/node (Ctrl-C stops the server)"
-exec lighttpd -D -f "$dir/lighttpd.conf"
+case $server in
+  lighttpd) exec_alone lighttpd -D -f "$run/server.conf" & pids+=($!) ;;
+  apache) exec_alone apache2 -f "$run/server.conf" -DFOREGROUND & pids+=($!) ;;
+  apache-cgi) exec_alone apache2 -f "$run/server.conf" -DFOREGROUND -DPREFORK_CGI & pids+=($!) ;;
+  nginx)
+    exec_alone fcgiwrap -c 4 -s "unix:$run/fcgiwrap.sock" & pids+=($!)
+    exec_alone nginx -p "$run" -c "$run/server.conf" -g 'daemon off;' & pids+=($!)
+    ;;
+esac
+# Either process ending stops the other; its status is ours.
+status=0
+wait -n "${pids[@]}" || status=$?
+echo "serve.sh: the server stopped (status $status); its error log:" >&2
+tail -n 20 "$run/logs/error.log" >&2 2>/dev/null || true
+stop
+exit "$status"

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -188,17 +189,21 @@ outcome run_once(const invocation& inv) {
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  close(in[0]);
+  // The read end stays open here, so a body the program leaves unread stays in
+  // the pipe to be counted rather than failing the write.
   close(out[1]);
   close(err[1]);
   set_nonblocking(in[1]);
+  // A large body goes through in a few big steps rather than many small ones,
+  // so that its time is not at the mercy of the scheduler (best effort).
+  fcntl(in[1], F_SETPIPE_SZ, 1 << 20);
   if (inv.started) inv.started(pid);
 
   outcome res{"", "", 0};
   size_t sent = 0;
   int to_child = in[1];
   if (inv.body.empty()) {
-    close(to_child);
+    if (!inv.body_stays_open) close(to_child);
     to_child = -1;
   }
   bool out_open = true, err_open = true;
@@ -223,12 +228,16 @@ outcome run_once(const invocation& inv) {
       if (n > 0) sent += static_cast<size_t>(n);
       if (n < 0 && errno != EAGAIN && errno != EINTR) sent = inv.body.size();  // child gone
       if (sent == inv.body.size()) {
-        close(to_child);
+        if (!inv.body_stays_open) close(to_child);
         to_child = -1;
       }
     }
   }
-  if (to_child >= 0) close(to_child);
+  if (to_child >= 0 || inv.body_stays_open) close(in[1]);
+  int queued = 0;
+  ioctl(in[0], FIONREAD, &queued);
+  res.body_unread = inv.body.size() - sent + static_cast<size_t>(queued);
+  close(in[0]);
   int status = 0;
   waitpid(pid, &status, 0);
   res.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);

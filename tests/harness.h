@@ -67,12 +67,14 @@ struct invocation {
   // Called with the plugin's process id once it runs (it may signal it); the
   // response is read after it returns.
   std::function<void(int pid)> started = {};
+  bool body_stays_open = false;  // standard input stays open after the body, as a stalled client
 };
 
 struct outcome {
-  std::string out;  // standard output, byte for byte
-  std::string err;  // standard error (the plugin never writes any)
-  int exit_code;    // the exit status, or -N when killed by signal N
+  std::string out;         // standard output, byte for byte
+  std::string err;         // standard error (the plugin never writes any)
+  int exit_code;           // the exit status, or -N when killed by signal N
+  size_t body_unread = 0;  // bytes of the body the program left unread
 };
 
 // Runs the plugin once and waits for it.

@@ -9,6 +9,7 @@
 #include "login/tool_args.h"
 #include "platform/platform.h"
 #include "request/actions.h"
+#include "request/body.h"
 #include "request/query.h"
 #include "request/respond.h"
 #include "status/collect.h"
@@ -31,14 +32,14 @@ long parse_length(const char* s) {
 }
 
 // The "code" value of the request body, raw, into code; 0 when there is none.
-int code_from_body(char code[kCodeCap]) {
+int code_from_body(char code[kCodeCap], request_body* request) {
   const char* announced = env_setting("CONTENT_LENGTH");
   if (announced == nullptr) return 0;
   long len = parse_length(announced);
   if (len < 1 || len > kBodyMax) return 0;
   char* body = static_cast<char*>(malloc(static_cast<size_t>(len) + 1));
   if (body == nullptr) return 0;
-  size_t got = fread(body, 1, static_cast<size_t>(len), stdin);
+  size_t got = body_read(request, body, static_cast<size_t>(len));
   body[got] = '\0';
 
   const char* key = strstr(body, "\"code\"");
@@ -58,10 +59,10 @@ int code_from_body(char code[kCodeCap]) {
 
 }  // namespace
 
-int action_finish(const char* name, bool force, const char* query) {
+int action_finish(const char* name, bool force, const char* query, request_body* body) {
   char code[kCodeCap];
-  bool have =
-      get_query_val(query, "code", code, sizeof code) ? code[0] != '\0' : code_from_body(code);
+  bool have = get_query_val(query, "code", code, sizeof code) ? code[0] != '\0'
+                                                              : code_from_body(code, body);
   if (!have) {
     emit_error(400, "Bad Request", "missing_code", "pass the authorization code as &code=...");
     return 1;

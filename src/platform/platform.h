@@ -93,3 +93,11 @@ int64_t now_seconds();
 // The whole file as a NUL-terminated heap block (release with free), or null when it
 // is missing, unreadable, not a plain file, or longer than max_bytes.
 char* read_whole_file(const char* path, uint64_t max_bytes);
+
+// Reads up to len bytes of standard input, unbuffered, waiting for them; fewer
+// only at its end or on an error. Gives the count read.
+size_t stdin_read(char* dst, size_t len);
+
+// Reads and throws away up to len bytes of standard input, giving up after
+// timeout_ms in all. Gives the count thrown away.
+uint64_t stdin_discard(uint64_t len, int timeout_ms);

@@ -2,6 +2,8 @@
 // returns the process exit status.
 #pragma once
 
+struct request_body;
+
 // The console page.
 int serve_page();
 
@@ -14,8 +16,9 @@ int action_start(const char* name, bool force);
 // Asks the login CLI to drop a pending sign-in; always answers success.
 int action_cancel(const char* name);
 
-// Hands the pasted authorization code to the login CLI.
-int action_finish(const char* name, bool force, const char* query);
+// Hands the pasted authorization code to the login CLI; reads the body when the
+// query has no code.
+int action_finish(const char* name, bool force, const char* query, request_body* body);
 
 // Renews the access token through the refresh CLI.
 int action_refresh(const char* name);

@@ -1,9 +1,11 @@
 #include "request/plugin_quorincode_login.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
 #include "request/actions.h"
+#include "request/body.h"
 #include "request/gate.h"
 #include "request/query.h"
 #include "request/respond.h"
@@ -15,6 +17,7 @@ struct request {
   const char* name;
   bool force;
   const char* query;
+  request_body* body;
 };
 
 struct route {
@@ -30,7 +33,8 @@ constexpr route kRoutes[] = {
     {"start", true, [](const request& r) { return action_start(r.name, r.force); }},
     {"cancel", true, [](const request& r) { return action_cancel(r.name); }},
     {"refresh", true, [](const request& r) { return action_refresh(r.name); }},
-    {"finish", true, [](const request& r) { return action_finish(r.name, r.force, r.query); }},
+    {"finish", true,
+     [](const request& r) { return action_finish(r.name, r.force, r.query, r.body); }},
 };
 
 // The browser's word that a page of another site sent the request. Without a
@@ -62,19 +66,8 @@ int dispatch(const request& r) {
   return 1;
 }
 
-}  // namespace
-
-int plugin_main(int argc, char** argv) {
-  const char* arg = argc > 1 ? argv[1] : "";
-  if (strcmp(arg, "--meta") == 0 || env_get("TL_PLUGIN_META") != nullptr) {
-    write_out(kMetaLine, sizeof kMetaLine - 1);
-    return 0;
-  }
-  if (strcmp(arg, "--version") == 0 || strcmp(arg, "-v") == 0) {
-    write_out(kVersionLine, sizeof kVersionLine - 1);
-    return 0;
-  }
-
+// Everything after the start-up answers: gate, name, force flag, one action.
+int answer_request(request_body* body) {
   if (!gate_admits()) {
     gate_refuse();
     return 0;
@@ -91,5 +84,26 @@ int plugin_main(int argc, char** argv) {
   char force[8];
   int has_force = get_query_val(query, "force", force, sizeof force);
 
-  return dispatch(request{name, force_flag(force, has_force), query});
+  return dispatch(request{name, force_flag(force, has_force), query, body});
+}
+
+}  // namespace
+
+int plugin_main(int argc, char** argv) {
+  const char* arg = argc > 1 ? argv[1] : "";
+  if (strcmp(arg, "--meta") == 0 || env_get("TL_PLUGIN_META") != nullptr) {
+    write_out(kMetaLine, sizeof kMetaLine - 1);
+    return 0;
+  }
+  if (strcmp(arg, "--version") == 0 || strcmp(arg, "-v") == 0) {
+    write_out(kVersionLine, sizeof kVersionLine - 1);
+    return 0;
+  }
+
+  request_body body = body_announced();
+  int status = answer_request(&body);
+  // The answer leaves first; then whatever the action did not read of the body.
+  fflush(stdout);
+  body_drain(&body);
+  return status;
 }

@@ -1,6 +1,7 @@
-// Shared setup of the browser tests: the same lighttpd setup as the demo
-// (scripts/serve.sh) on a free loopback port, Debian's chromium driven by
-// playwright-core, and canned plugin replies for tests that intercept the calls.
+// Shared setup of the browser tests: the same web server setup as the demo
+// (scripts/serve.sh: lighttpd, or the server named by SERVER) on a free
+// loopback port, Debian's chromium driven by playwright-core, and canned plugin
+// replies for tests that intercept the calls.
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
 import fs from 'node:fs/promises';
@@ -22,14 +23,15 @@ async function freePort() {
   return port;
 }
 
-// Starts scripts/serve.sh on a fresh node folder under the build tree.
-export async function startServer({ password = '' } = {}) {
+// Starts scripts/serve.sh on a fresh node folder under the build tree, with
+// the server named (lighttpd, apache, apache-cgi, nginx).
+export async function startServer({ password = '', server = process.env.SERVER || 'lighttpd' } = {}) {
   const port = await freePort();
   await fs.mkdir(BUILD_DIR, { recursive: true });
   const dir = await fs.mkdtemp(path.join(BUILD_DIR, 'browser-node-'));
   const child = spawn(path.join(ROOT, 'scripts/serve.sh'), [dir, String(port), password], {
     stdio: ['ignore', 'pipe', 'pipe'],
-    env: { ...process.env, BUILD_DIR },
+    env: { ...process.env, BUILD_DIR, SERVER: server },
   });
   let log = '';
   child.stdout.on('data', (d) => (log += d));
@@ -41,7 +43,10 @@ export async function startServer({ password = '' } = {}) {
   for (;;) {
     if (child.exitCode !== null) throw new Error(`the server stopped:\n${log}`);
     try {
-      if ((await fetch(`${base}/signin.html`)).ok) break;
+      // The page and the plugin both answer (nginx's fcgiwrap comes up on its own).
+      const plugin = await fetch(`${base}/plugin_quorincode_login?action=status`);
+      await plugin.arrayBuffer();
+      if ((await fetch(`${base}/signin.html`)).ok && [200, 401].includes(plugin.status)) break;
     } catch {
       // not listening yet
     }

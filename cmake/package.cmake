@@ -1,0 +1,52 @@
+# What `cmake --install` puts where, and the release packages CPack makes of it:
+# a ZIP for Windows; a .tar.gz and a .deb for Linux. scripts/release.sh builds them.
+set(DOC_FILES README.md LICENSE)
+if(WIN32)
+  # Everything at the top of the ZIP, the program beside its README.
+  install(TARGETS plugin_quorincode_login RUNTIME DESTINATION .)
+  install(FILES ${DOC_FILES} DESTINATION .)
+  install(FILES docs/deploy.md DESTINATION docs)
+  install(FILES deploy/README.md DESTINATION deploy)
+  install(DIRECTORY deploy/iis deploy/apache-windows DESTINATION deploy)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME Windows-x86_64)
+else()
+  # Where Debian's web servers look for CGI programs.
+  set(DOC_DIR share/doc/plugin-quorincode-login)
+  install(TARGETS plugin_quorincode_login RUNTIME DESTINATION lib/cgi-bin)
+  install(FILES ${DOC_FILES} DESTINATION ${DOC_DIR})
+  install(FILES LICENSE DESTINATION ${DOC_DIR} RENAME copyright)
+  install(FILES docs/deploy.md DESTINATION ${DOC_DIR}/docs)
+  install(FILES deploy/README.md DESTINATION ${DOC_DIR}/deploy)
+  install(DIRECTORY deploy/lighttpd deploy/apache deploy/nginx DESTINATION ${DOC_DIR}/deploy)
+  set(CPACK_GENERATOR TGZ DEB)
+  set(CPACK_SYSTEM_NAME Linux-x86_64)
+endif()
+
+set(CPACK_PACKAGE_NAME plugin_quorincode_login)
+set(CPACK_PACKAGE_VENDOR "The plugin_quorincode_login authors")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Quorin Code sign-in for a bot platform node, run by the web server as a CGI program")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(CPACK_DEBIAN_PACKAGE_NAME plugin-quorincode-login)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+set(CPACK_DEBIAN_PACKAGE_SECTION web)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The plugin_quorincode_login authors <noreply@localhost>")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Quorin Code sign-in for a bot platform node\n"
+    "A CGI program that reports the node's Quorin Code session, drives a paste-code\n"
+    "sign-in and token renewal through the external login and refresh CLIs, and\n"
+    "serves a console page. Installed as /usr/lib/cgi-bin/plugin_quorincode_login;\n"
+    "web server configurations are in /usr/share/doc/plugin-quorincode-login/.")
+# Linked statically: it depends on nothing.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+
+include(CPack)
