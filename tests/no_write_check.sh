@@ -7,12 +7,19 @@
 set -euo pipefail
 suite=$1
 plugin=$2
-trace=$(mktemp)
-trap 'rm -f "$trace"' EXIT
+trace=$(mktemp) log=$(mktemp)
+trap 'rm -f "$trace" "$log"' EXIT
 
+# Tests that bound a run's time are left out: ptrace slows every process it
+# follows, and their bounds are checked where they run untraced.
 strace -f -q -o "$trace" \
   -e trace=execve,open,openat,creat,rename,renameat,renameat2,unlink,unlinkat,mkdir,mkdirat,rmdir,truncate,link,linkat,symlink,symlinkat \
-  "$suite" --gtest_brief=1 >/dev/null
+  "$suite" --gtest_brief=1 --gtest_filter='-ToolDeadline.*:Body.AStalledSenderDoesNotHoldTheProcess' \
+  >"$log" 2>&1 || {
+  echo "the process suite failed under strace:" >&2
+  cat "$log" >&2
+  exit 1
+}
 
 awk -v plugin="$plugin" '
   # A pid belongs to the plugin from its exec of the plugin until it ends.
