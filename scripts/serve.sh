@@ -52,17 +52,36 @@ if [ -n "$(ls -A "$dir")" ] && [ ! -e "$dir/.served-node" ]; then
 fi
 find "$dir" -mindepth 1 -delete
 touch "$dir/.served-node"
-run=$dir/server
-mkdir -p "$dir/node/.quorin" "$dir/www" "$run/logs"
-cp "$repo/tools/signin.html" "$dir/www/signin.html"
 
 user=$(id -un) group=$(id -gn)
+base=$dir stage=""
 if [ "$(id -u)" -eq 0 ]; then
   # The servers will not run CGI programs as root; the plugin runs as nobody.
   user=nobody group=nogroup
   chmod 755 "$dir"
-  chown -R "$user:$group" "$dir/node" "$run"
+  # nobody must reach the program, the stand-ins and the folders. A tree it
+  # cannot enter (a clone under /root, a folder under a 0700 temporary one)
+  # is served from a copy under /tmp, linked from DIR.
+  if ! setpriv --reuid="$user" --regid="$group" --clear-groups \
+    test -x "$plugin" -a -x "$build/tools" -a -x "$dir"; then
+    stage=$(mktemp -d /tmp/plugin-serve-XXXXXX)
+    chmod 755 "$stage"
+    mkdir "$stage/tools"
+    cp "$plugin" "$stage/"
+    for tool in quorin-login-standin quorin-refresh-standin; do
+      [ ! -x "$build/tools/$tool" ] || cp "$build/tools/$tool" "$stage/tools/"
+    done
+    build=$stage plugin=$stage/plugin_quorincode_login base=$stage
+    for sub in node www server; do
+      mkdir "$stage/$sub"
+      ln -s "$stage/$sub" "$dir/$sub"
+    done
+  fi
 fi
+run=$base/server
+mkdir -p "$base/node/.quorin" "$base/www" "$run/logs"
+cp "$repo/tools/signin.html" "$base/www/signin.html"
+[ "$(id -u)" -ne 0 ] || chown -R "$user:$group" "$base/node" "$run"
 
 # The tools are named, not given by path: that the configuration hands PATH on
 # is part of what runs here.
@@ -71,12 +90,12 @@ values=(
   BOT_PASSWORD "$password"
   LOGIN_BIN quorin-login-standin
   REFRESH_BIN quorin-refresh-standin
-  QUORIN_DIR "$dir/node/.quorin"
+  QUORIN_DIR "$base/node/.quorin"
   PATH "$build/tools:/usr/local/bin:/usr/bin:/bin"
   PORT "$port"
   RUN_DIR "$run"
   LOG_DIR "$run/logs"
-  DOC_ROOT "$dir/www"
+  DOC_ROOT "$base/www"
   USER "$user"
   GROUP "$group"
   FCGI_SOCKET "$run/fcgiwrap.sock"
@@ -110,6 +129,7 @@ stop() {
   # Each started process leads its own group: the group goes, helpers and all.
   for pid in "${pids[@]}"; do kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null || true; done
   wait
+  [ -z "$stage" ] || rm -rf "$stage"
 }
 trap 'stop; exit 0' INT TERM
 
