@@ -121,10 +121,12 @@ check() { awk -v r="$1" -v op="$2" -v t="$3" 'BEGIN { ok = op == "<=" ? r <= t :
 if [ $smoke = 1 ]; then
   echo "bench smoke: --version $v_ratio, page $p_ratio, status $d_ratio (stand-in alone)," \
     "$s_ratio (through the shell), web $w_ratio (x of baseline)"
-  # Only a gross regression fails: three times the floor (five for the status
-  # against the stand-in alone, which it runs through a shell), or a third of its rate.
-  awk -v a="$v_ratio" -v b="$p_ratio" -v c="$s_ratio" -v e="$d_ratio" -v d="$w_ratio" \
-    'BEGIN { exit !(a < 3 && b < 3 && c < 3 && e < 5 && d > 0.33) }'
+  # Only a gross regression fails: three times the floor, or a third of its
+  # rate. The status against the stand-in alone is shown, not judged: it also
+  # counts two process starts of its own (the plugin's and the shell's), whose
+  # cost swings with the machine's load far more than the plugin's work does.
+  awk -v a="$v_ratio" -v b="$p_ratio" -v c="$s_ratio" -v d="$w_ratio" \
+    'BEGIN { exit !(a < 3 && b < 3 && c < 3 && d > 0.33) }'
   exit
 fi
 
