@@ -14,6 +14,8 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$repo/dist}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)  # a relative OUT names a folder of the caller's, not of the build
 "$repo/scripts/ensure-packages.sh" $(cat "$repo/scripts/build-packages.txt") \
   g++-mingw-w64-x86-64-posix zip unzip git
 
@@ -59,7 +61,6 @@ for zip in *.zip; do
   (cd "$work/re" && find . -mindepth 1 | sed 's|^\./||' | sort | zip -X -q -9 -@ "$work/packages/$zip")
 done
 
-mkdir -p "$out"
 cp *.deb *.tar.gz *.zip "$out/"
 cd "$out"
 sha256sum $(ls *.deb *.tar.gz *.zip | sort) >SHA256SUMS
