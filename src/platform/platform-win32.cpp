@@ -94,6 +94,16 @@ HANDLE new_job() {
   return job;
 }
 
+// Whether every process of the run's tree has ended, so that nobody can write
+// to its output any more.
+bool tree_ended(const shell_run* run) {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+  return run->tree != 0 &&
+         QueryInformationJobObject(as_handle(run->tree), JobObjectBasicAccountingInformation, &info,
+                                   sizeof info, nullptr) &&
+         info.ActiveProcesses == 0;
+}
+
 }  // namespace
 
 bool shell_start(const char* cmdline, int64_t timeout_ms, shell_run* run) {
@@ -173,8 +183,18 @@ int64_t shell_read(shell_run* run, char* dst, size_t cap) {
       if (!ReadFile(as_handle(run->out), dst, want, &got, nullptr)) return 0;
       return got;
     }
-    // A helper the tool left behind may hold the pipe open for ever.
-    if (run->exited) return 0;
+    if (run->exited) {
+      // What the tree wrote before it ended may reach the pipe a moment after
+      // the shell's end is seen. With no writer left a read ends at the end
+      // of the output, so it is safe to wait for; a helper the tool left
+      // behind may hold the pipe open for ever, so then nothing more is read.
+      if (!tree_ended(run)) return 0;
+      DWORD got = 0;
+      if (!ReadFile(as_handle(run->out), dst, static_cast<DWORD>(std::min<size_t>(cap, 65536)),
+                    &got, nullptr))
+        return 0;
+      return got;
+    }
     DWORD slice = kPollSliceMs;
     if (run->deadline != 0) {
       int64_t left = run->deadline - static_cast<int64_t>(GetTickCount64());
