@@ -90,11 +90,16 @@ bool tools_gone(const node& n, int ms) {
 }
 
 // Waits until the first tool run has recorded itself (and, on Windows, beat
-// once); false when it never did.
+// once); false when it never did. The file exists a moment before its line is
+// written, and a tool ended in that moment would seem never to have run.
 bool wait_for_tool(const node& n) {
   const char* sign = target().windows ? "beat.txt" : "pids.txt";
-  for (int i = 0; i < 3000 && n.read(sign) == "<missing>"; i++) sleep_ms(10);
-  return n.read(sign) != "<missing>";
+  auto recorded = [&] {
+    std::string text = n.read(sign);
+    return text != "<missing>" && !text.empty() && text.back() == '\n';
+  };
+  for (int i = 0; i < 3000 && !recorded(); i++) sleep_ms(10);
+  return recorded();
 }
 
 std::string timed_out(const std::string& error, int seconds) {
