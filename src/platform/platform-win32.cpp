@@ -70,6 +70,11 @@ namespace {
 // How often a wait looks at the shell while its output pipe stays open.
 constexpr DWORD kPollSliceMs = 5;
 
+// How long after the shell's end its tree may still count as alive. The job's
+// count of live processes can lag the end of the last one (1 to 20 ms seen
+// under wine); only a tree alive after this holds a helper the tool left.
+constexpr int64_t kTreeEndGraceMs = 500;
+
 HANDLE as_handle(intptr_t h) {
   return reinterpret_cast<HANDLE>(h);
 }
@@ -188,12 +193,16 @@ int64_t shell_read(shell_run* run, char* dst, size_t cap) {
       // the shell's end is seen. With no writer left a read ends at the end
       // of the output, so it is safe to wait for; a helper the tool left
       // behind may hold the pipe open for ever, so then nothing more is read.
-      if (!tree_ended(run)) return 0;
-      DWORD got = 0;
-      if (!ReadFile(as_handle(run->out), dst, static_cast<DWORD>(std::min<size_t>(cap, 65536)),
-                    &got, nullptr))
-        return 0;
-      return got;
+      if (tree_ended(run)) {
+        DWORD got = 0;
+        if (!ReadFile(as_handle(run->out), dst, static_cast<DWORD>(std::min<size_t>(cap, 65536)),
+                      &got, nullptr))
+          return 0;
+        return got;
+      }
+      if (static_cast<int64_t>(GetTickCount64()) - run->exited_at >= kTreeEndGraceMs) return 0;
+      Sleep(kPollSliceMs);
+      continue;
     }
     DWORD slice = kPollSliceMs;
     if (run->deadline != 0) {
@@ -204,7 +213,10 @@ int64_t shell_read(shell_run* run, char* dst, size_t cap) {
       }
       slice = static_cast<DWORD>(std::min<int64_t>(left, slice));
     }
-    if (WaitForSingleObject(as_handle(run->proc), slice) == WAIT_OBJECT_0) run->exited = true;
+    if (WaitForSingleObject(as_handle(run->proc), slice) == WAIT_OBJECT_0) {
+      run->exited = true;
+      run->exited_at = static_cast<int64_t>(GetTickCount64());
+    }
   }
 }
 

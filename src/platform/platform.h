@@ -66,6 +66,7 @@ struct shell_run {
   intptr_t tree = 0;       // POSIX: a pidfd of the shell or -1; Windows: its job object
   int64_t deadline = 0;    // monotonic milliseconds; 0: none
   bool exited = false;     // the shell has ended and status holds how
+  int64_t exited_at = 0;   // Windows: monotonic milliseconds when that was seen
   bool timed_out = false;  // the deadline passed and the tree was ended
   int status = 0;
 };
