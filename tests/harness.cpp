@@ -252,10 +252,45 @@ bool launcher_failed(const outcome& o) {
   return !target().launcher.empty() && o.exit_code > 0 && o.out.empty() && o.err.empty();
 }
 
-void note_retry(const outcome& o, int attempt) {
-  std::string note = target().launcher + " could not start the plugin (exit " +
-                     std::to_string(o.exit_code) + ", no output); retry " +
-                     std::to_string(attempt) + " of 2";
+// The value the run gives a variable, or "".
+std::string value_of(const invocation& inv, const std::string& name) {
+  std::string found;
+  for (const auto* list : {&inv.env, &inv.windows_env})
+    for (const std::string& e : *list)
+      if (e.compare(0, name.size() + 1, name + "=") == 0) found = e.substr(name.size() + 1);
+  return found;
+}
+
+// Whether the variable names one of this suite's own tools, which are there.
+bool names_suite_tool(const invocation& inv, const char* variable) {
+  std::string tool = value_of(inv, variable);
+  const target_info& t = target();
+  return !tool.empty() &&
+         (tool == target_path(t.fake_tool) || tool == target_path(t.login_standin) ||
+          tool == target_path(t.refresh_standin));
+}
+
+// Wine's process start fails now and then under load (CreateProcess gives
+// ERROR_INTERNAL_ERROR); when that hits the tool that cmd.exe starts, cmd
+// says "not recognized" (9009) and the plugin that its tool is not on this
+// node, although the tool is one of this suite's programs. Only a request
+// that did nothing else is taken for that: a refused action, or a status.
+bool tool_start_failed(const invocation& inv, const outcome& o) {
+  if (target().launcher.empty() || !target().windows) return false;
+  if (o.out.find("\"error\":\"cli_unavailable\"") != std::string::npos) {
+    bool refresh = o.out.find("the refresh CLI") != std::string::npos;
+    return names_suite_tool(inv, refresh ? "QUORIN_REFRESH_BIN" : "QUORIN_LOGIN_BIN");
+  }
+  return value_of(inv, "QUERY_STRING").rfind("action=status", 0) == 0 &&
+         o.out.find("\"cli_present\":false") != std::string::npos &&
+         names_suite_tool(inv, "QUORIN_LOGIN_BIN");
+}
+
+void note_retry(const std::string& what, const outcome& o, int attempt) {
+  std::string note = target().launcher + " could not start " + what + " (exit " +
+                     std::to_string(o.exit_code) + ", " +
+                     (o.out.empty() ? "no output" : "the plugin said its tool is not there") +
+                     "); retry " + std::to_string(attempt) + " of 2";
   fprintf(stderr, "harness: %s\n", note.c_str());
   if (const char* log = getenv("WINE_RETRY_LOG")) std::ofstream(log, std::ios::app) << note << "\n";
 }
@@ -265,8 +300,14 @@ void note_retry(const outcome& o, int attempt) {
 outcome run_plugin(const invocation& inv) {
   signal(SIGPIPE, SIG_IGN);  // a child that stops reading its body must not kill us
   outcome res = run_once(inv);
-  for (int attempt = 1; attempt <= 2 && launcher_failed(res); attempt++) {
-    note_retry(res, attempt);
+  for (int attempt = 1; attempt <= 2; attempt++) {
+    if (launcher_failed(res)) {
+      note_retry("the plugin", res, attempt);
+    } else if (tool_start_failed(inv, res)) {
+      note_retry("the plugin's tool", res, attempt);
+    } else {
+      break;
+    }
     res = run_once(inv);
   }
   // The plugin writes nothing to stderr; anything there is a sanitizer report.
