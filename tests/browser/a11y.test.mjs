@@ -232,7 +232,8 @@ test('focus rings stand out from what surrounds them', async (t) => {
   context.setDefaultTimeout(5000);
   t.after(() => context.close());
   const page = await context.newPage();
-  await interceptApi(page, () => ({ body: PENDING }));
+  // Signed in with a sign-in under way and its link known: every control can be reached.
+  await interceptApi(page, () => ({ body: { ...LOGGED_IN, pending: true } }));
   const rings = () =>
     page.evaluate(() => {
       const rgb = (s) => (s.match(/rgba?\(([^)]+)\)/) || [0, '0,0,0,0'])[1].split(',').map(Number);
@@ -255,6 +256,7 @@ test('focus rings stand out from what surrounds them', async (t) => {
       await page.emulateMedia({ contrast });
       await page.goto(`${server.console}?theme=${theme}`);
       await page.waitForSelector('#step2.on');
+      await page.evaluate(() => showLink('https://signin.example.test/a', 600));
       await page.evaluate(() => document.getElementById('sessionTitle').focus());
       const seen = new Map([await rings()]); // where a sign-in leaves the focus
       for (let i = 0; i < 14; i++) {

@@ -131,7 +131,8 @@ export const LOGGED_IN = statusDoc({
 });
 export const EXPIRED = statusDoc({ ...LOGGED_IN, expires_in_sec: 0, expired: true });
 export const PENDING = statusDoc({ pending: true });
-export const NOT_CONNECTED = statusDoc({ cli_present: false });
+export const NOT_CONNECTED = statusDoc();
+export const NO_CLI = statusDoc({ cli_present: false });
 
 // A plugin call the page made: the address (path and query) and its headers.
 // Intercepts every plugin call, on the direct route and on the hub's route.
