@@ -12,6 +12,7 @@ import {
   held,
   interceptApi,
   launchBrowser,
+  openConsole,
   snapshot,
   startServer,
   statusDoc,
@@ -28,26 +29,7 @@ after(async () => {
   await server?.stop();
 });
 
-// Opens the console. replies: per action, { status, body } or 'abort' or a
-// function giving one (it may return a promise to hold the call); status calls
-// answer NOT_CONNECTED unless told otherwise. storage is set before the load.
-async function open(t, { query = '', replies = {}, storage, permissions } = {}) {
-  const context = await browser.newContext({ permissions });
-  context.setDefaultTimeout(5000);
-  t.after(() => context.close());
-  const page = await context.newPage();
-  if (storage) {
-    await page.goto(`${server.base}/signin.html`);
-    await page.evaluate((s) => Object.entries(s).forEach(([k, v]) => localStorage.setItem(k, v)), storage);
-  }
-  const calls = await interceptApi(page, (action) => {
-    const r = replies[action] ?? { body: NOT_CONNECTED };
-    return typeof r === 'function' ? r() : r;
-  });
-  await page.goto(server.console + query);
-  await page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking' || document.querySelector('#toast.show'));
-  return { page, calls };
-}
+const open = (t, how) => openConsole(t, browser, server, how);
 
 // The calls other than status reads, which the page also makes after a start.
 const actions = (calls) => calls.filter((c) => !/[?&]action=status(&|$)/.test(c.url));

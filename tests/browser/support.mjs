@@ -158,6 +158,34 @@ export async function interceptApi(page, reply) {
   return calls;
 }
 
+// Opens the console in a context of its own (local time UTC), waits for its
+// first drawing or toast, and gives the page and its plugin calls. replies:
+// per action, a reply as interceptApi takes it, or a function of the call
+// giving one; status calls answer NOT_CONNECTED unless told otherwise.
+// storage is set before the load; clock (ms) installs the page's clock,
+// paused at that moment.
+export async function openConsole(t, browser, server, { query = '', replies = {}, storage, permissions, clock } = {}) {
+  const context = await browser.newContext({ permissions, timezoneId: 'UTC' });
+  context.setDefaultTimeout(5000);
+  t.after(() => context.close());
+  const page = await context.newPage();
+  if (clock !== undefined) {
+    await page.clock.install({ time: clock - 1000 });
+    await page.clock.pauseAt(clock);
+  }
+  if (storage) {
+    await page.goto(`${server.base}/signin.html`);
+    await page.evaluate((s) => Object.entries(s).forEach(([k, v]) => localStorage.setItem(k, v)), storage);
+  }
+  const calls = await interceptApi(page, (action, call) => {
+    const r = replies[action] ?? { body: NOT_CONNECTED };
+    return typeof r === 'function' ? r(call) : r;
+  });
+  await page.goto(server.console + query);
+  await page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking' || document.querySelector('#toast.show'));
+  return { page, calls };
+}
+
 // A promise with its resolve function, to hold a call until the test lets it go.
 export function held() {
   let release;
