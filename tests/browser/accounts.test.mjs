@@ -39,7 +39,7 @@ test('switching accounts: the list, the calls, the heading, the address, and a r
   });
   assert.deepEqual(await rows(page), [
     ['work', 'valid', '50 min (15:02)', 'Switch to account work'],
-    ['old', 'expired', 'expired', 'Switch to account old'],
+    ['old', 'expired', 'since 14:11', 'Switch to account old'],
     ['has space', 'no token', ''], // a name the plugin would refuse gets no switch
   ]);
   assert.deepEqual([await heading(page), await page.isVisible('#btnDefault')], ['Quorin Code', false]);
