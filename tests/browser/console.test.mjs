@@ -245,8 +245,12 @@ describe('flows', () => {
     assert.equal(await page.evaluate(() => document.activeElement.id), 'codeInput');
     assert.equal(calls[1].url, '/plugin_quorincode_login?action=start');
 
-    // A reply without hint keeps the hint; a link that is not a web address is not made one.
+    // Cancel drops the link of the cancelled sign-in with it.
     await page.click('#btnCancel');
+    await page.waitForSelector('#step1.on');
+    const gone = () => page.evaluate(() => [authUrl, document.getElementById('authUrl').hidden, document.getElementById('btnCopy').disabled]);
+    assert.deepEqual(await gone(), ['', true, true]);
+    // A reply without hint keeps the hint; a link that is not a web address is not made one.
     await toStep2(page);
     assert.equal(await page.textContent('#flowHint'), 'Approve, then paste.');
     assert.equal(await page.textContent('#authUrl'), 'javascript:alert(1)');
