@@ -3,17 +3,10 @@
 // and the page's address carrying the name, and nothing of the account before
 // left on the page.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { LOGGED_IN, held, launchBrowser, openConsole, startServer, statusDoc, until } from './support.mjs';
+import { test } from 'node:test';
+import { LOGGED_IN, held, openConsole, serverAndBrowser, statusDoc, until } from './support.mjs';
 
-let server, browser;
-before(async () => {
-  [server, browser] = await Promise.all([startServer(), launchBrowser()]);
-});
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
+const env = serverAndBrowser();
 
 const T0 = Date.parse('2026-03-05T14:12:00Z');
 const ACCOUNTS = [
@@ -29,7 +22,7 @@ const named = (calls) => calls.map((c) => new URL(c.url, 'http://x').searchParam
 
 test('switching accounts: the list, the calls, the heading, the address, and a reload', async (t) => {
   const hold = held();
-  const { page, calls } = await openConsole(t, browser, server, {
+  const { page, calls } = await openConsole(t, env, {
     clock: T0,
     query: '?theme=dark&node=n1',
     replies: {

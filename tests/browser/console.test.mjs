@@ -29,7 +29,7 @@ after(async () => {
   await server?.stop();
 });
 
-const open = (t, how) => openConsole(t, browser, server, how);
+const open = (t, how) => openConsole(t, { browser, server }, how);
 
 // The calls other than status reads, which the page also makes after a start.
 const actions = (calls) => calls.filter((c) => !/[?&]action=status(&|$)/.test(c.url));

@@ -3,19 +3,12 @@
 // missing CLI, the next step after each failure, and notes that go once the
 // state they spoke of has moved on.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { EXPIRED, LOGGED_IN, NOT_CONNECTED, NO_CLI, PENDING, launchBrowser, openConsole, startServer, statusDoc } from './support.mjs';
+import { test } from 'node:test';
+import { EXPIRED, LOGGED_IN, NOT_CONNECTED, NO_CLI, PENDING, openConsole, serverAndBrowser, statusDoc } from './support.mjs';
 
-let server, browser;
-before(async () => {
-  [server, browser] = await Promise.all([startServer(), launchBrowser()]);
-});
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
+const env = serverAndBrowser();
 
-const open = (t, how) => openConsole(t, browser, server, how);
+const open = (t, how) => openConsole(t, env, how);
 
 // The blue buttons in sight, the buttons that are off with what describes
 // them, and the notices and hints in sight.

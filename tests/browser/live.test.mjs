@@ -3,19 +3,12 @@
 // minute while the page is seen and when an expiry passes, and a sign-in link
 // runs out.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { EXPIRED, LOGGED_IN, PENDING, launchBrowser, openConsole, snapshot, startServer, statusDoc, until } from './support.mjs';
+import { test } from 'node:test';
+import { EXPIRED, LOGGED_IN, PENDING, openConsole, serverAndBrowser, snapshot, statusDoc, until } from './support.mjs';
 
-let server, browser;
-before(async () => {
-  [server, browser] = await Promise.all([startServer(), launchBrowser()]);
-});
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
+const env = serverAndBrowser();
 
-const open = (t, how) => openConsole(t, browser, server, how);
+const open = (t, how) => openConsole(t, env, how);
 const T0 = Date.parse('2026-03-05T14:12:00Z');
 const reads = (calls) => calls.filter((c) => c.url.includes('action=status')).length;
 

@@ -7,6 +7,7 @@ import { once } from 'node:events';
 import fs from 'node:fs/promises';
 import net from 'node:net';
 import path from 'node:path';
+import { after, before } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 
@@ -158,13 +159,27 @@ export async function interceptApi(page, reply) {
   return calls;
 }
 
+// A web server and a browser for the tests of one file, started before them
+// and stopped after them; their fields are set once started.
+export function serverAndBrowser() {
+  const env = {};
+  before(async () => {
+    [env.server, env.browser] = await Promise.all([startServer(), launchBrowser()]);
+  });
+  after(async () => {
+    await env.browser?.close();
+    await env.server?.stop();
+  });
+  return env;
+}
+
 // Opens the console in a context of its own (local time UTC), waits for its
 // first drawing or toast, and gives the page and its plugin calls. replies:
 // per action, a reply as interceptApi takes it, or a function of the call
 // giving one; status calls answer NOT_CONNECTED unless told otherwise.
 // storage is set before the load; clock (ms) installs the page's clock,
 // paused at that moment.
-export async function openConsole(t, browser, server, { query = '', replies = {}, storage, permissions, clock } = {}) {
+export async function openConsole(t, { browser, server }, { query = '', replies = {}, storage, permissions, clock } = {}) {
   const context = await browser.newContext({ permissions, timezoneId: 'UTC' });
   context.setDefaultTimeout(5000);
   t.after(() => context.close());
