@@ -41,8 +41,17 @@ const START = {
 const REFUSED = { ok: false, error: 'invalid_code', detail: 'Quorin rejected the code, or it has already been used or has expired' };
 const T0 = Date.parse('2026-03-05T14:12:00Z');
 
-// replies: per action, what to answer instead of status (start and finish
-// answer START and REFUSED unless told otherwise).
+// Starts a sign-in and submits a code that the finish reply refuses.
+async function refuse(page) {
+  await page.evaluate(() => start(false));
+  await page.fill('#codeInput', 'qc_00000000');
+  await page.click('#btnFinish');
+  await page.waitForSelector('#loginNote.err');
+  await page.evaluate(() => document.activeElement.blur());
+}
+
+// how: the page's address (query) and, per action, what to answer instead of
+// status (replies; start and finish answer START and REFUSED unless told otherwise).
 async function shoot(theme, name, status, prepare, contrast = 'no-preference', { query = '', replies = {} } = {}) {
   const context = await browser.newContext({ viewport: { width: 880, height: 900 }, colorScheme: theme, contrast, timezoneId: 'UTC' });
   context.setDefaultTimeout(10000);
@@ -78,33 +87,19 @@ for (const theme of ['light', 'dark']) {
     assert.ok(size > 10000);
   });
 
-  test(`${theme}, no login CLI on the node`, async () => {
-    assert.ok((await shoot(theme, 'no-login-cli', statusDoc({ ...NO_CLI, accounts: ACCOUNTS }))) > 10000);
-  });
-
-  test(`${theme}, a sign-in that expired, and what to do next`, async () => {
-    const expired = { ok: false, error: 'login_expired', detail: 'Quorin rejected the code, or it has already been used or has expired' };
-    const size = await shoot(
-      theme,
-      'sign-in-expired',
-      statusDoc({ accounts: ACCOUNTS }),
-      async (page) => {
-        await page.evaluate(() => start(false));
-        await page.fill('#codeInput', 'qc_3fa41c07');
-        await page.click('#btnFinish');
-        await page.waitForSelector('#loginNote.err');
-        await page.evaluate(() => document.activeElement.blur());
-      },
-      'no-preference',
-      { replies: { finish: expired } },
-    );
-    assert.ok(size > 10000);
-  });
-
-  test(`${theme}, a named account chosen`, async () => {
-    const work = statusDoc({ ...LOGGED_IN, account: 'work', expires_in_sec: 20950, accounts: ACCOUNTS, named_accounts: true });
-    assert.ok((await shoot(theme, 'named-account', work, null, 'no-preference', { query: '&name=work' })) > 10000);
-  });
+  const expired = { ok: false, error: 'login_expired', detail: REFUSED.detail };
+  const work = statusDoc({ ...SIGNED_IN, account: 'work', expires_in_sec: 20950 });
+  const shots = [
+    // name, status, what is done before, the page's address and its replies
+    ['no-login-cli', statusDoc({ ...NO_CLI, accounts: ACCOUNTS })],
+    ['sign-in-expired', statusDoc({ accounts: ACCOUNTS }), refuse, { replies: { finish: expired } }],
+    ['named-account', work, null, { query: '&name=work' }],
+  ];
+  for (const [name, status, prepare, how] of shots) {
+    test(`${theme}, ${name}`, async () => {
+      assert.ok((await shoot(theme, name, status, prepare, 'no-preference', how)) > 10000);
+    });
+  }
 
   test(`${theme}, more contrast, signed in`, async () => {
     assert.ok((await shoot(theme, 'more-contrast-signed-in', SIGNED_IN, null, 'more')) > 10000);
@@ -112,18 +107,6 @@ for (const theme of ['light', 'dark']) {
 
   test(`${theme}, more contrast, a refused code`, async () => {
     const status = statusDoc({ ...PENDING, accounts: ACCOUNTS });
-    const size = await shoot(
-      theme,
-      'more-contrast-refused-code',
-      status,
-      async (page) => {
-        await page.evaluate(() => start(false));
-        await page.fill('#codeInput', 'qc_00000000');
-        await page.click('#btnFinish');
-        await page.waitForSelector('#loginNote.err');
-      },
-      'more',
-    );
-    assert.ok(size > 10000);
+    assert.ok((await shoot(theme, 'more-contrast-refused-code', status, refuse, 'more')) > 10000);
   });
 }
