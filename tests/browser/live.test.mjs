@@ -43,7 +43,8 @@ test('the countdown ticks, and the status is read each minute while seen, on com
   await page.clock.runFor(120000);
   assert.equal(reads(calls), 2);
   await visibility(false);
-  await until(() => reads(calls) === 3);
+  await page.waitForFunction(() => document.getElementById('count').textContent === '18 minutes \u00b7 0s');
+  assert.equal(reads(calls), 3);
 
   // Five seconds left: the read when they run out shows the expired session.
   await page.evaluate(() => load());
