@@ -3,7 +3,7 @@
 // pending marker, signs in when handed the code that the demo sign-in page
 // shows for that sign-in, and writes the credentials file the plugin reads.
 //
-//   --status [--name N]            the account's state
+//   --status [--name N]            the account's state; drops an expired sign-in
 //   --start [--force] [--name N]   a sign-in link; a pending sign-in is resumed,
 //                                  --force discards it and starts afresh
 //   --finish CODE [--name N] [--force]   completes the pending sign-in
@@ -113,6 +113,9 @@ int status(const command& cmd) {
   char* text = read_file(credentials_file(cmd.name).c_str());
   scan_creds(text, &rec, nullptr);
   free(text);
+  // A sign-in past its lifetime is over: it is dropped, so it no longer shows as pending.
+  pending_signin p;
+  if (read_pending(cmd.name, &p) && p.expires_at <= unix_now()) remove_file(marker_file(cmd.name));
   bool pending = file_exists(marker_file(cmd.name).c_str());
   std::string account = rec.logged_in ? account_label(cmd.name) : "";
   auto flag = [](bool b) { return b ? "true" : "false"; };

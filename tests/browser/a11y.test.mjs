@@ -9,6 +9,7 @@ import {
   EXPIRED,
   LOGGED_IN,
   NOT_CONNECTED,
+  NO_CLI,
   PENDING,
   ROOT,
   interceptApi,
@@ -39,6 +40,7 @@ const START_OK = {
     flow: 'paste_code',
     auth_url: 'https://signin.example.test/oauth/authorize?client_id=quorin-code&state=5d0c3f7a9e2b41c68f1a7d3e0b9c2a64',
     hint: 'Approve, then paste the code or the whole redirect address.',
+    expires_in: 600,
   },
 };
 const REFUSED = { body: { ok: false, error: 'invalid_code', detail: 'Quorin rejected the code, or it has already been used or has expired' } };
@@ -106,6 +108,33 @@ const STATES = [
     },
   ],
   ['named accounts', { replies: { status: NAMED } }],
+  ['account chosen', { query: '?name=work', replies: { status: { ...NAMED, account: 'work' } } }],
+  ['login CLI missing', { replies: { status: NO_CLI } }],
+  ['expired, no refresh token', { replies: { status: { ...EXPIRED, has_refresh: false } } }],
+  [
+    'refresh CLI missing',
+    {
+      replies: { status: EXPIRED, refresh: { body: { ok: false, error: 'cli_unavailable', detail: 'the refresh CLI is not on this node' } } },
+      async act(page) {
+        await page.click('#btnRefresh');
+        await page.waitForSelector('#refreshCliNotice:not([hidden])');
+      },
+    },
+  ],
+  [
+    'sign-in expired',
+    {
+      replies: {
+        status: (seen) => (seen.finish ? NOT_CONNECTED : PENDING),
+        finish: { body: { ok: false, error: 'login_expired', detail: 'Quorin rejected the code, or it has already been used or has expired' } },
+      },
+      async act(page) {
+        await page.fill('#codeInput', 'qc_3fa41c07');
+        await page.click('#btnFinish');
+        await page.waitForSelector('#step1.on');
+      },
+    },
+  ],
   [
     'password mode',
     {
@@ -232,7 +261,8 @@ test('focus rings stand out from what surrounds them', async (t) => {
   context.setDefaultTimeout(5000);
   t.after(() => context.close());
   const page = await context.newPage();
-  await interceptApi(page, () => ({ body: PENDING }));
+  // Signed in with a sign-in under way and its link known: every control can be reached.
+  await interceptApi(page, () => ({ body: { ...LOGGED_IN, pending: true } }));
   const rings = () =>
     page.evaluate(() => {
       const rgb = (s) => (s.match(/rgba?\(([^)]+)\)/) || [0, '0,0,0,0'])[1].split(',').map(Number);
@@ -255,6 +285,7 @@ test('focus rings stand out from what surrounds them', async (t) => {
       await page.emulateMedia({ contrast });
       await page.goto(`${server.console}?theme=${theme}`);
       await page.waitForSelector('#step2.on');
+      await page.evaluate(() => showLink('https://signin.example.test/a', 600));
       await page.evaluate(() => document.getElementById('sessionTitle').focus());
       const seen = new Map([await rings()]); // where a sign-in leaves the focus
       for (let i = 0; i < 14; i++) {
@@ -267,5 +298,28 @@ test('focus rings stand out from what surrounds them', async (t) => {
       assert.deepEqual(weak, [], `${theme}, ${contrast}: ${[...seen].join(' ')}`);
       assert.ok(seen.size >= 9, `${theme}, ${contrast}: tab stops ${[...seen.keys()]}`);
     }
+  }
+});
+
+// axe does not judge a placeholder: its colour is measured here, against the
+// code box laid over the card, with more contrast in both themes.
+test('the code box placeholder reaches 4.5:1 when more contrast is asked for', async (t) => {
+  const context = await browser.newContext({ contrast: 'more' });
+  t.after(() => context.close());
+  const page = await context.newPage();
+  await interceptApi(page, () => ({ body: PENDING }));
+  for (const theme of ['light', 'dark']) {
+    await page.goto(`${server.console}?theme=${theme}`);
+    const ratio = await page.$eval('#codeInput', (el) => {
+      const rgba = (el, pseudo) => [...getComputedStyle(el, pseudo).color.match(/[\d.]+/g).map(Number), 1].slice(0, 4);
+      const bg = (el) => [...getComputedStyle(el).backgroundColor.match(/[\d.]+/g).map(Number), 1].slice(0, 4);
+      const over = (top, under) => under.map((c, i) => (i < 3 ? top[i] * top[3] + c * (1 - top[3]) : 1));
+      const lum = (c) => c.slice(0, 3).reduce((sum, v, i) => sum + [0.2126, 0.7152, 0.0722][i] * ((v /= 255) <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4), 0);
+      const box = over(bg(el), bg(el.closest('.card')));
+      const [hi, lo] = [lum(over(rgba(el, '::placeholder'), box)), lum(box)].sort((a, b) => b - a);
+      return (hi + 0.05) / (lo + 0.05);
+    });
+    t.diagnostic(`${theme}: placeholder ${ratio.toFixed(2)}:1`);
+    assert.ok(ratio >= 4.5, `${theme}: ${ratio}`);
   }
 });

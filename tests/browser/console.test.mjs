@@ -12,6 +12,7 @@ import {
   held,
   interceptApi,
   launchBrowser,
+  openConsole,
   snapshot,
   startServer,
   statusDoc,
@@ -28,26 +29,7 @@ after(async () => {
   await server?.stop();
 });
 
-// Opens the console. replies: per action, { status, body } or 'abort' or a
-// function giving one (it may return a promise to hold the call); status calls
-// answer NOT_CONNECTED unless told otherwise. storage is set before the load.
-async function open(t, { query = '', replies = {}, storage, permissions } = {}) {
-  const context = await browser.newContext({ permissions });
-  context.setDefaultTimeout(5000);
-  t.after(() => context.close());
-  const page = await context.newPage();
-  if (storage) {
-    await page.goto(`${server.base}/signin.html`);
-    await page.evaluate((s) => Object.entries(s).forEach(([k, v]) => localStorage.setItem(k, v)), storage);
-  }
-  const calls = await interceptApi(page, (action) => {
-    const r = replies[action] ?? { body: NOT_CONNECTED };
-    return typeof r === 'function' ? r() : r;
-  });
-  await page.goto(server.console + query);
-  await page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking' || document.querySelector('#toast.show'));
-  return { page, calls };
-}
+const open = (t, how) => openConsole(t, { browser, server }, how);
 
 // The calls other than status reads, which the page also makes after a start.
 const actions = (calls) => calls.filter((c) => !/[?&]action=status(&|$)/.test(c.url));
@@ -84,7 +66,7 @@ describe('drawing a status', () => {
   const states = [
     // status, pill class and text, subtitle, lead, figure, bar, fill, "Token expires", step 2 shown
     [LOGGED_IN, 'pill ok', 'Logged In', 'dev@example.org', 'This node holds a Quorin Code session.', '3 <small>hours \u00b7 12m</small>', 'bar', '40%', '3 h', false],
-    [EXPIRED, 'pill warn', 'Expired', 'dev@example.org', 'The session is present but its access token has expired. Use Refresh Token Now.', '-', 'bar err', '0%', 'expired', false],
+    [EXPIRED, 'pill warn', 'Expired', 'dev@example.org', 'The session is present but its access token has expired. Use Refresh Token Now.', 'expired', 'bar err', '0%', 'expired', false],
     [PENDING, 'pill warn', 'Signing in', 'OAuth PKCE login on this node', NO_SESSION, 'not connected', 'bar', '0%', '-', true],
     [NOT_CONNECTED, 'pill off', 'Not Connected', 'OAuth PKCE login on this node', NO_SESSION, 'not connected', 'bar', '0%', '-', false],
   ];
@@ -92,14 +74,18 @@ describe('drawing a status', () => {
     test(`${want[1]}: pill, subtitle, lead, figure, bar, grid, step`, async (t) => {
       const { page } = await open(t, { replies: { status: { body: status } } });
       const s = await snapshot(page);
-      assert.deepEqual([s.pill, s.pillText, s.sub, s.lead, s.count, s.bar, s.fill, s.grid[3][1], s.step2], want);
+      const expires = s.grid[3][1].replace(/ \(\d\d:\d\d\)$/, ''); // the clock time has a test of its own
+      assert.deepEqual([s.pill, s.pillText, s.sub, s.lead, s.count, s.bar, s.fill, expires, s.step2], want);
       assert.equal(s.step1, !s.step2);
     });
   }
 
   test('the grid: labels, values and classes', async (t) => {
     const { page } = await open(t, { replies: { status: { body: LOGGED_IN } } });
-    assert.deepEqual((await snapshot(page)).grid, [
+    const grid = (await snapshot(page)).grid;
+    assert.match(grid[3][1], /^3 h \(\d\d:\d\d\)$/);
+    grid[3][1] = '3 h';
+    assert.deepEqual(grid, [
       ['Account', 'dev@example.org', 'v plain'],
       ['Logged in', 'yes', 'v plain'],
       ['Refresh token', 'stored', 'v plain'],
@@ -259,8 +245,12 @@ describe('flows', () => {
     assert.equal(await page.evaluate(() => document.activeElement.id), 'codeInput');
     assert.equal(calls[1].url, '/plugin_quorincode_login?action=start');
 
-    // A reply without hint keeps the hint; a link that is not a web address is not made one.
+    // Cancel drops the link of the cancelled sign-in with it.
     await page.click('#btnCancel');
+    await page.waitForSelector('#step1.on');
+    const gone = () => page.evaluate(() => [authUrl, document.getElementById('authUrl').hidden, document.getElementById('btnCopy').disabled]);
+    assert.deepEqual(await gone(), ['', true, true]);
+    // A reply without hint keeps the hint; a link that is not a web address is not made one.
     await toStep2(page);
     assert.equal(await page.textContent('#flowHint'), 'Approve, then paste.');
     assert.equal(await page.textContent('#authUrl'), 'javascript:alert(1)');
@@ -329,7 +319,8 @@ describe('flows', () => {
   for (const [action, f] of Object.entries(flows)) {
     for (const [name, reply, text] of replies) {
       test(`a failed ${action}: ${name}`, async (t) => {
-        const { page } = await open(t, { replies: { start: action === 'start' ? reply : START_OK, [action]: reply } });
+        const status = { body: action === 'refresh' ? LOGGED_IN : NOT_CONNECTED };
+        const { page } = await open(t, { replies: { status, start: action === 'start' ? reply : START_OK, [action]: reply } });
         if (action === 'finish') {
           await toStep2(page);
           await page.fill('#codeInput', 'qc_deadbeef');
@@ -385,7 +376,8 @@ describe('flows', () => {
         return [b.disabled, b.className, b.lastChild.textContent, getComputedStyle(b.querySelector('.spin')).display, n.className, n.textContent];
       });
     await page.click('#btnRefresh');
-    assert.deepEqual(await state(), [true, 'btn ghost loading', ' Refreshing...', 'inline-block', 'note show', 'Asking Quorin for a new access token...']);
+    // Expired with a refresh token: Refresh Token Now is the primary action.
+    assert.deepEqual(await state(), [true, 'btn loading', ' Refreshing...', 'inline-block', 'note show', 'Asking Quorin for a new access token...']);
     hold.release({ body: { refreshed: true, ...statusDoc({ ...LOGGED_IN, expires_in_sec: 28790 }) } });
     await page.waitForSelector('#refreshNote.ok');
     assert.deepEqual(await state(), [false, 'btn ghost', 'Refresh Token Now', 'none', 'note show ok', 'Token refreshed. Expires in 8 h.']);
@@ -397,7 +389,7 @@ describe('flows', () => {
     assert.equal(calls[2].url, '/plugin_quorincode_login?action=status');
   });
 
-  test('no link known (a reload while pending): nothing opens, Copy link and the hint say how to go on', async (t) => {
+  test('no link known (a reload while pending): nothing opens, the box hides, Copy link is off, the hint says how to go on', async (t) => {
     const NO_LINK = 'No sign-in link in this view: press Cancel and start again';
     const { page } = await open(t, { replies: { status: { body: PENDING }, start: START_OK }, permissions: ['clipboard-read', 'clipboard-write'] });
     const link = () =>
@@ -406,10 +398,9 @@ describe('flows', () => {
     assert.deepEqual(await link(), [null, 'true', 0, 'linkMissing']);
     assert.equal(await page.isVisible('#linkMissing'), true);
     assert.match(await page.textContent('#linkMissing'), /press Cancel and start again \(Start Quorin Login, or Re-login/);
+    assert.deepEqual(await page.$eval('#btnCopy', (b) => [b.disabled, b.getAttribute('aria-describedby')]), [true, 'linkMissing']);
+    assert.equal(await page.isVisible('#authUrl'), false);
     const before = page.url();
-    await page.click('#btnCopy');
-    await expectToast(page, NO_LINK);
-    await page.evaluate(() => toast('-'));
     await page.click('#linkOpen', { force: true }); // a mouse reaches it even so
     await expectToast(page, NO_LINK);
     await page.evaluate(() => toast('-'));
@@ -422,6 +413,8 @@ describe('flows', () => {
     await page.evaluate(() => start(false));
     assert.deepEqual(await link(), [START_OK.body.auth_url, null, 0, null]);
     assert.equal(await page.isVisible('#linkMissing'), false);
+    assert.deepEqual(await page.$eval('#btnCopy', (b) => [b.disabled, b.getAttribute('aria-describedby')]), [false, null]);
+    assert.equal(await page.isVisible('#authUrl'), true);
     await page.click('#btnCopy');
     await expectToast(page, 'Link copied');
     assert.equal(await page.evaluate(() => navigator.clipboard.readText()), START_OK.body.auth_url);

@@ -1,9 +1,11 @@
 // The console without a mouse: the whole sign-in cycle on a real node with Tab,
-// Enter and Space (and Ctrl+V for the paste), and where the focus lands after
+// Enter and Space (and Ctrl+V for the paste), then a switch of accounts, and where the focus lands after
 // each flow, including the failures. After every action the focus must be on
 // an element a person can go on from, never on the body, and the live regions
 // must hold what a screen reader was told.
 import assert from 'node:assert/strict';
+import fs from 'node:fs/promises';
+import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { EXPIRED, LOGGED_IN, NOT_CONNECTED, PENDING, expectToast, interceptApi, launchBrowser, startServer } from './support.mjs';
 
@@ -92,6 +94,24 @@ test('the whole cycle with Tab, Enter and Space', async (t) => {
   await expectToast(page, 'Pending login cancelled');
   await page.waitForFunction(() => document.querySelector('#session').children[11]?.textContent === 'no');
   await expectAfter(page, '#btnStart', 'Pending login cancelled');
+
+  // A named account appears on Reload; switch to it and back to the default one.
+  const accounts = path.join(server.node, '.quorin/accounts');
+  await fs.mkdir(accounts, { recursive: true });
+  const creds = { quorinAiOauth: { accessToken: 'a', refreshToken: 'r', expiresAt: Date.now() + 3600000 } };
+  await fs.writeFile(path.join(accounts, 'work.json'), JSON.stringify(creds));
+  await tabTo(page, '#btnReload');
+  await page.keyboard.press('Enter');
+  await page.waitForSelector('[data-account=work]');
+  await tabTo(page, '[data-account=work]');
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => document.getElementById('sub').textContent === 'work');
+  await expectAfter(page, '#sessionTitle', 'Showing account work.', 'Status: Logged In.');
+  assert.equal(await page.textContent('h1'), 'Quorin Code \u00b7 account work');
+  await tabTo(page, '#btnDefault');
+  await page.keyboard.press('Space');
+  await page.waitForFunction(() => document.getElementById('sub').textContent === 'stand-in user');
+  await expectAfter(page, '#sessionTitle', 'Showing the default account.');
 });
 
 describe('where the focus lands when a flow ends', () => {

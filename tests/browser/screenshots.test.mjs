@@ -1,11 +1,14 @@
-// Pictures of the console for the README: light and dark, signed in and in the
-// middle of a sign-in, with the default tokens and with more contrast. Written to build/screenshots/; with UPDATE_SCREENSHOTS=1
-// they replace the ones in docs/.
+// Pictures of the console for the README: light and dark, signed in, in the
+// middle of a sign-in, with no login CLI, after a sign-in expired, and on a
+// named account, with the default tokens and with more contrast. The page's
+// clock and time zone are fixed, so the clock times shown do not change from
+// run to run. Written to build/screenshots/; with UPDATE_SCREENSHOTS=1 they
+// replace the ones in docs/.
 import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { BUILD_DIR, LOGGED_IN, PENDING, ROOT, interceptApi, launchBrowser, startServer, statusDoc } from './support.mjs';
+import { BUILD_DIR, LOGGED_IN, NO_CLI, PENDING, ROOT, interceptApi, launchBrowser, startServer, statusDoc } from './support.mjs';
 
 const OUT = process.env.UPDATE_SCREENSHOTS === '1' ? path.join(ROOT, 'docs') : path.join(BUILD_DIR, 'screenshots');
 
@@ -22,7 +25,7 @@ after(async () => {
 
 const ACCOUNTS = [
   { name: 'work', logged_in: true, has_refresh: true, expires_in_sec: 20950, expired: false },
-  { name: 'ci-runner', logged_in: true, has_refresh: true, expires_in_sec: 0, expired: true },
+  { name: 'ci-runner', logged_in: true, has_refresh: true, expires_in_sec: -5400, expired: true },
   { name: 'spare', logged_in: false, has_refresh: false, expires_in_sec: 0, expired: false },
 ];
 const SIGNED_IN = statusDoc({ ...LOGGED_IN, expires_in_sec: 23420, accounts: ACCOUNTS, named_accounts: true });
@@ -36,14 +39,28 @@ const START = {
 };
 
 const REFUSED = { ok: false, error: 'invalid_code', detail: 'Quorin rejected the code, or it has already been used or has expired' };
+const T0 = Date.parse('2026-03-05T14:12:00Z');
 
-async function shoot(theme, name, status, prepare, contrast = 'no-preference') {
-  const context = await browser.newContext({ viewport: { width: 880, height: 900 }, colorScheme: theme, contrast });
+// Starts a sign-in and submits a code that the finish reply refuses.
+async function refuse(page) {
+  await page.evaluate(() => start(false));
+  await page.fill('#codeInput', 'qc_00000000');
+  await page.click('#btnFinish');
+  await page.waitForSelector('#loginNote.err');
+  await page.evaluate(() => document.activeElement.blur());
+}
+
+// how: the page's address (query) and, per action, what to answer instead of
+// status (replies; start and finish answer START and REFUSED unless told otherwise).
+async function shoot(theme, name, status, prepare, contrast = 'no-preference', { query = '', replies = {} } = {}) {
+  const context = await browser.newContext({ viewport: { width: 880, height: 900 }, colorScheme: theme, contrast, timezoneId: 'UTC' });
   context.setDefaultTimeout(10000);
   try {
     const page = await context.newPage();
-    await interceptApi(page, (action) => ({ body: action === 'start' ? START : action === 'finish' ? REFUSED : status }));
-    await page.goto(`${server.console}?theme=${theme}`);
+    await page.clock.install({ time: T0 });
+    const canned = { start: START, finish: REFUSED, ...replies };
+    await interceptApi(page, (action) => ({ body: canned[action] ?? status }));
+    await page.goto(`${server.console}?theme=${theme}${query}`);
     await page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking');
     if (prepare) await prepare(page);
     await page.waitForTimeout(400); // let the bar's transition settle
@@ -70,24 +87,26 @@ for (const theme of ['light', 'dark']) {
     assert.ok(size > 10000);
   });
 
+  const expired = { ok: false, error: 'login_expired', detail: REFUSED.detail };
+  const work = statusDoc({ ...SIGNED_IN, account: 'work', expires_in_sec: 20950 });
+  const shots = [
+    // name, status, what is done before, the page's address and its replies
+    ['no-login-cli', statusDoc({ ...NO_CLI, accounts: ACCOUNTS })],
+    ['sign-in-expired', statusDoc({ accounts: ACCOUNTS }), refuse, { replies: { finish: expired } }],
+    ['named-account', work, null, { query: '&name=work' }],
+  ];
+  for (const [name, status, prepare, how] of shots) {
+    test(`${theme}, ${name}`, async () => {
+      assert.ok((await shoot(theme, name, status, prepare, 'no-preference', how)) > 10000);
+    });
+  }
+
   test(`${theme}, more contrast, signed in`, async () => {
     assert.ok((await shoot(theme, 'more-contrast-signed-in', SIGNED_IN, null, 'more')) > 10000);
   });
 
   test(`${theme}, more contrast, a refused code`, async () => {
     const status = statusDoc({ ...PENDING, accounts: ACCOUNTS });
-    const size = await shoot(
-      theme,
-      'more-contrast-refused-code',
-      status,
-      async (page) => {
-        await page.evaluate(() => start(false));
-        await page.fill('#codeInput', 'qc_00000000');
-        await page.click('#btnFinish');
-        await page.waitForSelector('#loginNote.err');
-      },
-      'more',
-    );
-    assert.ok(size > 10000);
+    assert.ok((await shoot(theme, 'more-contrast-refused-code', status, refuse, 'more')) > 10000);
   });
 }

@@ -7,6 +7,7 @@ import { once } from 'node:events';
 import fs from 'node:fs/promises';
 import net from 'node:net';
 import path from 'node:path';
+import { after, before } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 
@@ -131,7 +132,8 @@ export const LOGGED_IN = statusDoc({
 });
 export const EXPIRED = statusDoc({ ...LOGGED_IN, expires_in_sec: 0, expired: true });
 export const PENDING = statusDoc({ pending: true });
-export const NOT_CONNECTED = statusDoc({ cli_present: false });
+export const NOT_CONNECTED = statusDoc();
+export const NO_CLI = statusDoc({ cli_present: false });
 
 // A plugin call the page made: the address (path and query) and its headers.
 // Intercepts every plugin call, on the direct route and on the hub's route.
@@ -155,6 +157,48 @@ export async function interceptApi(page, reply) {
     },
   );
   return calls;
+}
+
+// A web server and a browser for the tests of one file, started before them
+// and stopped after them; their fields are set once started.
+export function serverAndBrowser() {
+  const env = {};
+  before(async () => {
+    [env.server, env.browser] = await Promise.all([startServer(), launchBrowser()]);
+  });
+  after(async () => {
+    await env.browser?.close();
+    await env.server?.stop();
+  });
+  return env;
+}
+
+// Opens the console in a context of its own (local time UTC), waits for its
+// first drawing or toast, and gives the page and its plugin calls. replies:
+// per action, a reply as interceptApi takes it, or a function of the call
+// giving one; status calls answer NOT_CONNECTED unless told otherwise.
+// storage is set before the load; clock (ms) installs the page's clock,
+// paused at that moment.
+export async function openConsole(t, { browser, server }, { query = '', replies = {}, storage, permissions, clock } = {}) {
+  const context = await browser.newContext({ permissions, timezoneId: 'UTC' });
+  context.setDefaultTimeout(5000);
+  t.after(() => context.close());
+  const page = await context.newPage();
+  if (clock !== undefined) {
+    await page.clock.install({ time: clock - 1000 });
+    await page.clock.pauseAt(clock);
+  }
+  if (storage) {
+    await page.goto(`${server.base}/signin.html`);
+    await page.evaluate((s) => Object.entries(s).forEach(([k, v]) => localStorage.setItem(k, v)), storage);
+  }
+  const calls = await interceptApi(page, (action, call) => {
+    const r = replies[action] ?? { body: NOT_CONNECTED };
+    return typeof r === 'function' ? r(call) : r;
+  });
+  await page.goto(server.console + query);
+  await page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking' || document.querySelector('#toast.show'));
+  return { page, calls };
 }
 
 // A promise with its resolve function, to hold a call until the test lets it go.

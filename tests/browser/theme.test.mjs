@@ -111,7 +111,7 @@ test('the page is drawn with the tokens', async (t) => {
   await load(page, '?theme=light');
   const colors = () =>
     page.evaluate(() =>
-      [['body', 'backgroundColor'], ['.card', 'backgroundColor'], ['#btnStart', 'backgroundColor'], ['body', 'color'], ['.fill', 'backgroundColor']].map(
+      [['body', 'backgroundColor'], ['.card', 'backgroundColor'], ['#btnFinish', 'backgroundColor'], ['body', 'color'], ['.fill', 'backgroundColor']].map(
         ([sel, prop]) => getComputedStyle(document.querySelector(sel))[prop],
       ),
     );
