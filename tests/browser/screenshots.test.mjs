@@ -88,7 +88,12 @@ for (const theme of ['light', 'dark']) {
   });
 
   const expired = { ok: false, error: 'login_expired', detail: REFUSED.detail };
-  const work = statusDoc({ ...SIGNED_IN, account: 'work', expires_in_sec: 20950 });
+  const work = statusDoc({
+    ...SIGNED_IN,
+    account: 'work',
+    expires_in_sec: 20950,
+    credentials_path: 'C:\\Users\\bot\\.quorin\\accounts\\work.json',
+  });
   const shots = [
     // name, status, what is done before, the page's address and its replies
     ['no-login-cli', statusDoc({ ...NO_CLI, accounts: ACCOUNTS })],
