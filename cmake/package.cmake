@@ -5,20 +5,24 @@ if(WIN32)
   # Everything at the top of the ZIP, the program beside its README.
   install(TARGETS plugin_quorincode_login RUNTIME DESTINATION .)
   install(FILES ${DOC_FILES} DESTINATION .)
-  install(FILES docs/deploy.md DESTINATION docs)
+  install(FILES docs/deploy.md docs/login-cli-protocol.md DESTINATION docs)
   install(FILES deploy/README.md DESTINATION deploy)
   install(DIRECTORY deploy/iis deploy/apache-windows DESTINATION deploy)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME Windows-x86_64)
 else()
-  # Where Debian's web servers look for CGI programs.
+  # The configurations and their filler are used by the setup, so they are
+  # not under doc/, which a system may leave out.
   set(DOC_DIR share/doc/plugin-quorincode-login)
+  set(DATA_DIR share/plugin-quorincode-login)
+  # Where Debian's web servers look for CGI programs.
   install(TARGETS plugin_quorincode_login RUNTIME DESTINATION lib/cgi-bin)
   install(FILES ${DOC_FILES} DESTINATION ${DOC_DIR})
   install(FILES LICENSE DESTINATION ${DOC_DIR} RENAME copyright)
-  install(FILES docs/deploy.md DESTINATION ${DOC_DIR}/docs)
-  install(FILES deploy/README.md DESTINATION ${DOC_DIR}/deploy)
-  install(DIRECTORY deploy/lighttpd deploy/apache deploy/nginx DESTINATION ${DOC_DIR}/deploy)
+  install(FILES docs/deploy.md docs/login-cli-protocol.md DESTINATION ${DOC_DIR}/docs)
+  install(FILES deploy/README.md DESTINATION ${DATA_DIR}/deploy)
+  install(PROGRAMS deploy/fill-config DESTINATION ${DATA_DIR}/deploy)
+  install(DIRECTORY deploy/lighttpd deploy/apache deploy/nginx DESTINATION ${DATA_DIR}/deploy)
   set(CPACK_GENERATOR TGZ DEB)
   set(CPACK_SYSTEM_NAME Linux-x86_64)
 endif()
@@ -45,7 +49,7 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "A CGI program that reports the node's Quorin Code session, drives a paste-code\n"
     "sign-in and token renewal through the external login and refresh CLIs, and\n"
     "serves a console page. Installed as /usr/lib/cgi-bin/plugin_quorincode_login;\n"
-    "web server configurations are in /usr/share/doc/plugin-quorincode-login/.")
+    "web server configurations are in /usr/share/plugin-quorincode-login/deploy/.")
 # Linked statically: it depends on nothing.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 
