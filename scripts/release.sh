@@ -9,7 +9,7 @@
 # plugin_quorincode_login-VERSION-Linux-x86_64.tar.gz; for Windows,
 # plugin_quorincode_login-VERSION-Windows-x86_64.zip; without either flag all
 # three; and SHA256SUMS of the packages built. Only the Windows build needs
-# mingw-w64.
+# mingw-w64. The .deb must pass lintian.
 # The same commit gives the same bytes, whatever folder it is built in and
 # whenever: every time stamp is the commit's (SOURCE_DATE_EPOCH), no path of
 # the build reaches a program, and archive members are sorted by name.
@@ -25,6 +25,7 @@ out=${1:-$repo/dist}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)  # a relative OUT names a folder of the caller's, not of the build
 needed=($(cat "$repo/scripts/build-packages.txt") git)
+[[ " ${presets[*]} " != *" release "* ]] || needed+=(lintian)
 [[ " ${presets[*]} " != *" release-windows "* ]] || needed+=(g++-mingw-w64-x86-64-posix zip unzip)
 "$repo/scripts/ensure-packages.sh" "${needed[@]}"
 
@@ -71,6 +72,10 @@ for zip in *.zip; do
   (cd "$work/re" && find . -mindepth 1 | sed 's|^\./||' | sort | zip -X -q -9 -@ "$work/packages/$zip")
 done
 
+# The .deb passes lintian but for the tags cmake/lintian-overrides explains.
+for deb in *.deb; do
+  lintian --fail-on error,warning "$deb" 2> >(grep -v 'running with root privileges' >&2)
+done
 built=(*.deb *.tar.gz *.zip)
 cp "${built[@]}" "$out/"
 cd "$out"
