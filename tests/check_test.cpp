@@ -41,8 +41,8 @@ TEST(Check, SaysWhetherASignInCanWork) {
        [](node& n) { n.set("QUORIN_LOGIN_BIN=no-such-login-cli"); },
        {},
        1,
-       "problem: the login CLI is not on this node (no-such-login-cli): install it, set "
-       "QUORIN_LOGIN_BIN to its full path"},
+       "problem: the login CLI is not on this node (no-such-login-cli): install TELLUMAR CODE, "
+       "set QUORIN_LOGIN_BIN to its full path"},
       {"credentials unreadable",
        [](node& n) { chmod((n.home() + "/.quorin/.credentials.json").c_str(), 0); },
        {},

@@ -211,8 +211,8 @@ void check_login_cli(report* r, const status_rec& rec, const cli_answer& answer,
   const char* path = env_get("PATH");
   if (!rec.cli_present) {
     note(r, true,
-         "%s (%s): install it, set QUORIN_LOGIN_BIN to its full path, or add its folder to "
-         "PATH (now %s)",
+         "%s (%s): install TELLUMAR CODE, set QUORIN_LOGIN_BIN to its full path, or add its "
+         "folder to PATH (now %s)",
          rec.cli_error, name, path != nullptr ? path : "not set");
   } else if (answer.timed_out) {
     note(r, true,
@@ -237,8 +237,8 @@ void check_refresh_cli(report* r) {
   fact(r, "refresh_cli_found_at", "  found at", where);
   if (!found) {
     note(r, false,
-         "the refresh CLI %s is not found, so tokens cannot be renewed: install it, set "
-         "QUORIN_REFRESH_BIN to its full path, or add its folder to PATH",
+         "the refresh CLI %s is not found, so tokens cannot be renewed: install TELLUMAR CODE, "
+         "set QUORIN_REFRESH_BIN to its full path, or add its folder to PATH",
          name);
   }
 }
