@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -35,6 +36,9 @@ TEST(Check, SaysWhetherASignInCanWork) {
     std::vector<std::string> windows_env;
     int exit_code;
     std::string says;  // a line or part of one; a problem names its fix
+    // Rests on file modes: under wine its server opens the files, and as
+    // root it reads any.
+    bool file_modes = false;
   } cases[] = {
       {"everything right", [](node&) {}, {}, 0, "  expires            2100-01-01 00:00 UTC (in "},
       {"the login CLI missing",
@@ -47,7 +51,8 @@ TEST(Check, SaysWhetherASignInCanWork) {
        [](node& n) { chmod((n.home() + "/.quorin/.credentials.json").c_str(), 0); },
        {},
        1,
-       " may not read "},
+       " may not read ",
+       true},
       {"credentials not JSON",
        [](node& n) { n.credentials(R"({"quorinAiOauth":{"accessToken":"a")"); },
        {},
@@ -69,6 +74,7 @@ TEST(Check, SaysWhetherASignInCanWork) {
        "did not answer --status within 1 s"},
   };
   for (const auto& c : cases) {
+    if (c.file_modes && target().windows && geteuid() == 0) continue;
     node n;
     n.fake_login();
     n.fake_refresh();
