@@ -324,7 +324,9 @@ int run_check(bool json) {
   check_home(&r, user);
   fact(&r, "credentials_path", "credentials file", rec.credentials_path);
   fact(&r, "credentials_from", "  from",
-       env_setting("QUORIN_CREDS_PATH") != nullptr ? "QUORIN_CREDS_PATH" : "home folder");
+       env_setting("QUORIN_CREDS_PATH") != nullptr ? "QUORIN_CREDS_PATH"
+       : home_dir() != nullptr                     ? "home folder"
+                                                   : "working folder");
   check_credentials_file(&r, rec.credentials_path, user);
   check_credentials_folder(&r, rec.credentials_path, user);
   check_sign_in(&r, rec);
