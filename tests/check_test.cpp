@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -53,6 +54,28 @@ TEST(Check, SaysWhetherASignInCanWork) {
        1,
        " may not read ",
        true},
+      {"credentials a folder",
+       [](node& n) {
+         std::filesystem::remove(n.home() + "/.quorin/.credentials.json");
+         n.folder(".quorin/.credentials.json");
+       },
+       {},
+       1,
+       ".credentials.json is a folder: set QUORIN_CREDS_PATH to the credentials file itself"},
+      {"credentials folder not writable",
+       [](node& n) { chmod((n.home() + "/.quorin").c_str(), 0555); },
+       {},
+       1,
+       "/.quorin/, where the login CLI keeps the credentials: make ",
+       true},
+      {"an expired token",
+       [](node& n) {
+         n.credentials(R"({"quorinAiOauth":{"accessToken":"a","expiresAt":1000000000000}})");
+         n.set(R"(FAKE_REPLY={})");
+       },
+       {},
+       0,
+       "warning: the access token expired at 2001-09-09 01:46 UTC: refresh it"},
       {"credentials not JSON",
        [](node& n) { n.credentials(R"({"quorinAiOauth":{"accessToken":"a")"); },
        {},
@@ -98,6 +121,7 @@ TEST(Check, SaysWhetherASignInCanWork) {
     EXPECT_EQ(member(json.out, "problems") == "[]", c.exit_code == 0) << c.why << json.out;
     EXPECT_EQ(json.out.find('\n'), json.out.size() - 1) << c.why;
     EXPECT_EQ(json.err, "") << c.why;
+    chmod((n.home() + "/.quorin").c_str(), 0755);  // so that it can be removed
   }
 }
 
