@@ -18,14 +18,9 @@ namespace {
 const std::string kCreds =
     R"({"quorinAiOauth":{"accessToken":"a","refreshToken":"r","expiresAt":4102444800000}})";
 
-outcome check(const node& n, const std::vector<std::string>& windows_env = {}) {
-  invocation inv{n.env, {"--check"}, "", n.home(), windows_env};
-  inv.bound_by_file_modes = true;
-  return run_plugin(inv);
-}
-
-outcome check_json(const node& n, const std::vector<std::string>& windows_env = {}) {
-  invocation inv{n.env, {"--check", "--json"}, "", n.home(), windows_env};
+outcome check(const node& n, const std::vector<std::string>& args,
+              const std::vector<std::string>& windows_env = {}) {
+  invocation inv{n.env, args, "", n.home(), windows_env};
   inv.bound_by_file_modes = true;
   return run_plugin(inv);
 }
@@ -107,7 +102,7 @@ TEST(Check, SaysWhetherASignInCanWork) {
     c.change(n);
 
     auto began = std::chrono::steady_clock::now();
-    outcome text = check(n, c.windows_env);
+    outcome text = check(n, {"--check"}, c.windows_env);
     double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     // How often the fake CLIs ran tells a tool that never started from a lost reply.
     EXPECT_EQ(text.exit_code, c.exit_code) << c.why << "\n"
@@ -117,7 +112,7 @@ TEST(Check, SaysWhetherASignInCanWork) {
     EXPECT_LT(took, 8.0) << c.why << ": the deadline is 45 s, or 1 s for the hung CLI";
 
     // The same facts as one JSON object on one line.
-    outcome json = check_json(n, c.windows_env);
+    outcome json = check(n, {"--check", "--json"}, c.windows_env);
     EXPECT_EQ(json.exit_code, c.exit_code) << c.why;
     EXPECT_EQ(member(json.out, "ok"), c.exit_code == 0 ? "true" : "false") << c.why;
     EXPECT_EQ(member(json.out, "problems") == "[]", c.exit_code == 0) << c.why << json.out;
@@ -135,7 +130,7 @@ TEST(Check, ReportsTheFactsItFound) {
   n.credentials(kCreds);
   n.account("work", kCreds);
   n.account("home", "{}");
-  std::string json = check_json(n).out;
+  std::string json = check(n, {"--check", "--json"}).out;
   struct {
     const char* key;
     std::string value;
