@@ -191,7 +191,6 @@ TEST(Check, Arguments) {
   } cases[] = {
       {{"--help"}, 0, "  --check --json   the same report as one JSON object\n", ""},
       {{"-h"}, 0, "docs/deploy.md", ""},
-      {{"--help"}, 0, "QUORIN_TOOL_TIMEOUT", ""},
       {{"--check", "--verbose"}, 2, "", "--check takes only --json, not \"--verbose\""},
   };
   for (const auto& c : cases) {

@@ -17,6 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // A folder with an executable "tool", a plain file "data" and a folder "dir".
+// (The file and folder probes are tested through --check on whole nodes.)
 struct tool_folder {
   std::string path;
   tool_folder() {
@@ -59,17 +60,6 @@ TEST(NodeInfo, FindsCommandsAsTheShellDoes) {
   }
   fs::current_path(was);
   set_env("PATH", saved);
-}
-
-TEST(NodeInfo, ProbesFilesAndFolders) {
-  tool_folder t;
-  EXPECT_EQ(probe_file((t.path + "/data").c_str()), file_access::readable);
-  EXPECT_EQ(probe_file((t.path + "/none").c_str()), file_access::missing);
-  EXPECT_EQ(probe_file((t.path + "/data/x").c_str()), file_access::missing);
-  EXPECT_EQ(probe_file((t.path + "/dir").c_str()), file_access::folder);
-  EXPECT_EQ(probe_folder((t.path + "/dir").c_str()), folder_access::writable);
-  EXPECT_EQ(probe_folder((t.path + "/data").c_str()), folder_access::missing);
-  EXPECT_EQ(probe_folder((t.path + "/none").c_str()), folder_access::missing);
 }
 
 }  // namespace
