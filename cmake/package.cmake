@@ -1,3 +1,5 @@
+set(PLUGIN_MAINTAINER "The plugin_quorincode_login authors <noreply@localhost>")
+
 # What `cmake --install` puts where, and the release packages CPack makes of it:
 # a ZIP for Windows; a .tar.gz and a .deb for Linux. scripts/release.sh builds them.
 set(DOC_FILES README.md LICENSE)
@@ -5,28 +7,45 @@ if(WIN32)
   # Everything at the top of the ZIP, the program beside its README.
   install(TARGETS plugin_quorincode_login RUNTIME DESTINATION .)
   install(FILES ${DOC_FILES} DESTINATION .)
-  install(FILES docs/deploy.md DESTINATION docs)
+  install(FILES docs/deploy.md docs/login-cli-protocol.md DESTINATION docs)
   install(FILES deploy/README.md DESTINATION deploy)
   install(DIRECTORY deploy/iis deploy/apache-windows DESTINATION deploy)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME Windows-x86_64)
 else()
-  # Where Debian's web servers look for CGI programs.
+  # The configurations and their filler are used by the setup, so they are
+  # not under doc/, which a system may leave out.
   set(DOC_DIR share/doc/plugin-quorincode-login)
+  set(DATA_DIR share/plugin-quorincode-login)
+  # Where Debian's web servers look for CGI programs.
   install(TARGETS plugin_quorincode_login RUNTIME DESTINATION lib/cgi-bin)
-  install(FILES ${DOC_FILES} DESTINATION ${DOC_DIR})
+  install(FILES README.md DESTINATION ${DOC_DIR})
   install(FILES LICENSE DESTINATION ${DOC_DIR} RENAME copyright)
-  install(FILES docs/deploy.md DESTINATION ${DOC_DIR}/docs)
+  install(FILES docs/deploy.md docs/login-cli-protocol.md DESTINATION ${DOC_DIR}/docs)
   install(FILES deploy/README.md DESTINATION ${DOC_DIR}/deploy)
-  install(DIRECTORY deploy/lighttpd deploy/apache deploy/nginx DESTINATION ${DOC_DIR}/deploy)
+  install(PROGRAMS deploy/fill-config DESTINATION ${DATA_DIR}/deploy)
+  install(DIRECTORY deploy/lighttpd deploy/apache deploy/nginx DESTINATION ${DATA_DIR}/deploy)
+  install(FILES cmake/lintian-overrides DESTINATION share/lintian/overrides
+          RENAME plugin-quorincode-login)
+
+  # A native package's changelog: one entry for this version, dated by the
+  # commit (string(TIMESTAMP) takes SOURCE_DATE_EPOCH), compressed without a
+  # name or time of its own.
+  string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  file(WRITE ${CMAKE_BINARY_DIR}/changelog
+       "plugin-quorincode-login (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
+       "  * Release ${PROJECT_VERSION}.\n\n"
+       " -- ${PLUGIN_MAINTAINER}  ${changelog_date}\n")
+  execute_process(COMMAND gzip -n -9 -c changelog OUTPUT_FILE changelog.gz
+                  WORKING_DIRECTORY ${CMAKE_BINARY_DIR} COMMAND_ERROR_IS_FATAL ANY)
+  install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${DOC_DIR})
   set(CPACK_GENERATOR TGZ DEB)
   set(CPACK_SYSTEM_NAME Linux-x86_64)
 endif()
 
 set(CPACK_PACKAGE_NAME plugin_quorincode_login)
 set(CPACK_PACKAGE_VENDOR "The plugin_quorincode_login authors")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "Quorin Code sign-in for a bot platform node, run by the web server as a CGI program")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Quorin Code sign-in for a bot platform node (CGI program)")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
@@ -39,13 +58,13 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
 set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The plugin_quorincode_login authors <noreply@localhost>")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Quorin Code sign-in for a bot platform node\n"
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${PLUGIN_MAINTAINER})
+# One string: a list would reach the control file with ";" between its items.
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "A CGI program that reports the node's Quorin Code session, drives a paste-code\n"
     "sign-in and token renewal through the external login and refresh CLIs, and\n"
     "serves a console page. Installed as /usr/lib/cgi-bin/plugin_quorincode_login;\n"
-    "web server configurations are in /usr/share/doc/plugin-quorincode-login/.")
+    "web server configurations are in /usr/share/plugin-quorincode-login/deploy/.")
 # Linked statically: it depends on nothing.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 

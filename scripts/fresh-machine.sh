@@ -11,6 +11,9 @@
 # run ever sees what an earlier one installed. Needs root (debootstrap, chroot,
 # mounts). The clone is of the committed HEAD: uncommitted changes are not in it.
 #
+# FRESH_SHARE=DIR shows the folder DIR of this machine at /share inside the
+# root, writable both ways (to hand files in and results or signals out).
+#
 # This machine reaches the package registries through its own extra CA
 # certificates; they are carried into the root (the local certificate folder,
 # the npm configuration files and the CA variables), and nothing else is.
@@ -42,10 +45,13 @@ fi
 
 root=$(mktemp -d /var/tmp/fresh-root-XXXXXX)
 cleanup() {
-  for m in dev sys proc; do
+  for m in dev sys proc share; do
     mountpoint -q "$root/$m" && umount -R -l "$root/$m" || true
   done
-  if [ "${FRESH_KEEP:-0}" = 1 ]; then
+  if mountpoint -q "$root/share"; then
+    # Removing the root would remove the shared folder's files through it.
+    echo "fresh-machine.sh: /share is still mounted; the root stays at $root" >&2
+  elif [ "${FRESH_KEEP:-0}" = 1 ]; then
     echo "fresh-machine.sh: the root stays at $root" >&2
   else
     rm -rf --one-file-system "$root"
@@ -83,6 +89,10 @@ done
 
 git clone -q "$repo" "$root/src"
 
+if [ -n "${FRESH_SHARE:-}" ]; then
+  mkdir "$root/share"
+  mount --bind "$FRESH_SHARE" "$root/share"
+fi
 mount -t proc proc "$root/proc"
 mount --rbind /sys "$root/sys" && mount --make-rslave "$root/sys"
 mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev"

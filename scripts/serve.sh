@@ -84,33 +84,24 @@ cp "$repo/tools/signin.html" "$base/www/signin.html"
 [ "$(id -u)" -ne 0 ] || chown -R "$user:$group" "$base/node" "$run"
 
 # The tools are named, not given by path: that the configuration hands PATH on
-# is part of what runs here.
+# is part of what runs here. The operator's command fills the placeholders.
 values=(
-  PROGRAM "$plugin"
-  BOT_PASSWORD "$password"
-  LOGIN_BIN quorin-login-standin
-  REFRESH_BIN quorin-refresh-standin
-  QUORIN_DIR "$base/node/.quorin"
-  PATH "$build/tools:/usr/local/bin:/usr/bin:/bin"
-  PORT "$port"
-  RUN_DIR "$run"
-  LOG_DIR "$run/logs"
-  DOC_ROOT "$base/www"
-  USER "$user"
-  GROUP "$group"
-  FCGI_SOCKET "$run/fcgiwrap.sock"
+  PROGRAM="$plugin"
+  BOT_PASSWORD="$password"
+  LOGIN_BIN=quorin-login-standin
+  REFRESH_BIN=quorin-refresh-standin
+  QUORIN_DIR="$base/node/.quorin"
+  PATH="$build/tools:/usr/local/bin:/usr/bin:/bin"
+  PORT="$port"
+  RUN_DIR="$run"
+  LOG_DIR="$run/logs"
+  DOC_ROOT="$base/www"
+  USER="$user"
+  GROUP="$group"
+  FCGI_SOCKET="$run/fcgiwrap.sock"
 )
-shopt -u patsub_replacement 2>/dev/null || true # "&" in a value stays "&"
 for file in "$repo/deploy/${server%-cgi}"/*.conf; do
-  text=$(<"$file")
-  for ((i = 0; i < ${#values[@]}; i += 2)); do
-    text=${text//@${values[i]}@/${values[i + 1]}}
-  done
-  if [[ $text =~ @[A-Z_]+@ ]]; then
-    echo "serve.sh: $file: ${BASH_REMATCH[0]} is not filled in" >&2
-    exit 1
-  fi
-  printf '%s\n' "$text" >"$run/$(basename "$file")"
+  "$repo/deploy/fill-config" "$file" "$run/$(basename "$file")" "${values[@]}"
 done
 
 # Replaces the calling (background) shell with the command, in a session of

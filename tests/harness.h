@@ -68,6 +68,9 @@ struct invocation {
   // response is read after it returns.
   std::function<void(int pid)> started = {};
   bool body_stays_open = false;  // standard input stays open after the body, as a stalled client
+  // Run as root: without the rights to read and enter what the file modes
+  // forbid (as any other user would be).
+  bool bound_by_file_modes = false;
 };
 
 struct outcome {

@@ -6,9 +6,11 @@
 #include "platform/platform.h"
 #include "request/actions.h"
 #include "request/body.h"
+#include "request/check.h"
 #include "request/gate.h"
 #include "request/query.h"
 #include "request/respond.h"
+#include "request/usage.h"
 
 namespace {
 
@@ -98,6 +100,15 @@ int plugin_main(int argc, char** argv) {
   if (strcmp(arg, "--version") == 0 || strcmp(arg, "-v") == 0) {
     write_out(kVersionLine, sizeof kVersionLine - 1);
     return 0;
+  }
+  // The operator's options, from a shell only: some servers hand a query
+  // without "=" on as arguments, and the report is not for the web.
+  if (env_get("GATEWAY_INTERFACE") == nullptr) {
+    if (strcmp(arg, "--check") == 0) return check_main(argc, argv);
+    if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
+      print_usage(stdout);
+      return 0;
+    }
   }
 
   request_body body = body_announced();

@@ -51,9 +51,13 @@ tool_run start_login_status(const char* name) {
 }
 
 // The login CLI's own view: it may raise the flags, never lower them.
-void merge_login_status(status_rec* rec, tool_run* run) {
+void merge_login_status(status_rec* rec, tool_run* run, cli_answer* answer) {
   buf capture{};
   int ran = finish_capture(run, &capture);
+  if (answer != nullptr) {
+    answer->timed_out = run->timed_out;
+    answer->reply[0] = '\0';
+  }
   if (ran <= 0) {
     copy_cut(rec->cli_error, sizeof rec->cli_error,
              ran == -1 ? "the login CLI is not on this node" : "could not start the login CLI");
@@ -61,6 +65,12 @@ void merge_login_status(status_rec* rec, tool_run* run) {
     rec->cli_present = 1;
     if (const char* line = last_json_line(&capture)) {
       const char* end = capture.data + capture.len;
+      if (answer != nullptr) {
+        size_t len = strcspn(line, "\r\n");
+        if (len >= sizeof answer->reply) len = sizeof answer->reply - 1;
+        memcpy(answer->reply, line, len);
+        answer->reply[len] = '\0';
+      }
       if (json_bool_field(line, end, "logged_in", 0)) rec->logged_in = 1;
       if (json_bool_field(line, end, "has_refresh", 0)) rec->has_refresh = 1;
       rec->pending = json_bool_field(line, end, "pending", 0);
@@ -125,7 +135,7 @@ int collect_status(status_rec* rec, const char* name) {
   return collect_status_at(rec, name, now_seconds());
 }
 
-int collect_status_at(status_rec* rec, const char* name, int64_t now) {
+int collect_status_at(status_rec* rec, const char* name, int64_t now, cli_answer* answer) {
   memset(rec, 0, sizeof *rec);
   read_credentials(rec, name);
 
@@ -135,7 +145,7 @@ int collect_status_at(status_rec* rec, const char* name, int64_t now) {
   tool_run cli = start_login_status(name);
   read_profile(rec);
   list_accounts(rec, now);
-  merge_login_status(rec, &cli);
+  merge_login_status(rec, &cli, answer);
 
   char marker[kPathCap];
   pending_marker(name, marker);

@@ -18,21 +18,34 @@ void folder(const char* var, const char* fallback, char out[kPathCap]) {
 }  // namespace
 
 const char* home_dir() {
+  const char* source;
+  return home_dir_from(&source);
+}
+
+const char* home_dir_from(const char** source) {
   static char home[512];
   // A value counts only when the call reports 1 to 511 characters.
   auto read = [](const char* name, char* dst) {
     uint32_t n = env_read(name, dst, 512);
     return n >= 1 && n < 512;
   };
-  if (read("USERPROFILE", home)) return home;
+  *source = nullptr;
+  if (read("USERPROFILE", home)) {
+    *source = "USERPROFILE";
+    return home;
+  }
   home[0] = '\0';
   char rest[512];
   if (read("HOMEDRIVE", home) && read("HOMEPATH", rest)) {
     size_t len = strlen(home);
     copy_cut(home + len, sizeof home - len, rest);
+    *source = "HOMEDRIVE and HOMEPATH";
     return home;
   }
-  if (kHomeFallbackVar != nullptr && read(kHomeFallbackVar, home)) return home;
+  if (kHomeFallbackVar != nullptr && read(kHomeFallbackVar, home)) {
+    *source = kHomeFallbackVar;
+    return home;
+  }
   return nullptr;
 }
 

@@ -11,6 +11,9 @@ inline constexpr uint64_t kReadFileMax = 8ull * 1024 * 1024;
 // The home folder in one static 512-byte area (overwritten by each call), or null.
 const char* home_dir();
 
+// home_dir, and in *source the variables that gave it (null when none did).
+const char* home_dir_from(const char** source);
+
 // The folder part of path, separator kept; empty when path has none (or is null).
 void dir_of(const char* path, char out[kPathCap]);
 

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "set_env.h"
 
@@ -61,6 +63,26 @@ TEST_F(Locations, HomeFolder) {
   set_env("HOME", "/home/posix");
   EXPECT_STREQ(home_dir(), "/home/posix");
 #endif
+}
+
+TEST_F(Locations, HomeFolderNamesItsSource) {
+  struct {
+    std::vector<std::pair<const char*, const char*>> set;
+    const char* source;  // null: no home folder
+  } cases[] = {
+      {{{"USERPROFILE", "u"}, {"HOMEDRIVE", "d"}, {"HOMEPATH", "p"}, {"HOME", "h"}}, "USERPROFILE"},
+      {{{"HOMEDRIVE", "d"}, {"HOMEPATH", "p"}, {"HOME", "h"}}, "HOMEDRIVE and HOMEPATH"},
+      {{{"HOMEDRIVE", "d"}}, nullptr},
+      {{{"HOME", "h"}}, kHomeFallbackVar},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    for (const auto& [name, value] : c.set) set_env(name, value);
+    const char* source = "unset";
+    const char* home = home_dir_from(&source);
+    EXPECT_EQ(home == nullptr, c.source == nullptr);
+    EXPECT_STREQ(source, c.source);
+  }
 }
 
 TEST_F(Locations, DefaultsUnderTheHomeFolder) {

@@ -14,6 +14,10 @@ void copy_cut(char* dst, size_t cap, const char* src) {
 void format_cut(char* dst, size_t cap, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  vsnprintf(dst, cap, fmt, ap);
+  vformat_cut(dst, cap, fmt, ap);
   va_end(ap);
+}
+
+void vformat_cut(char* dst, size_t cap, const char* fmt, va_list ap) {
+  vsnprintf(dst, cap, fmt, ap);
 }

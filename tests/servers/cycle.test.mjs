@@ -3,12 +3,17 @@
 // three ways of giving the node password, refusals, and whole sign-ins with
 // the stand-in CLIs, every action sent as a POST with a body the plugin does
 // not need. SERVERS=name,... picks the servers (default: all four).
+// SERVER_URL=http://HOST[:PORT] runs the cycle against a node already set up
+// instead (tests/deploy/, which follows docs/deploy.md), with the node
+// password SERVER_PASSWORD, the stand-in CLIs as its CLIs and the stand-in
+// sign-in page at /signin.html.
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
 import { startServer } from '../browser/support.mjs';
 
-const SERVERS = (process.env.SERVERS || 'lighttpd,apache,apache-cgi,nginx').split(',');
-const PASSWORD = 's3cret';
+const EXTERNAL = process.env.SERVER_URL;
+const SERVERS = EXTERNAL ? [EXTERNAL] : (process.env.SERVERS || 'lighttpd,apache,apache-cgi,nginx').split(',');
+const PASSWORD = EXTERNAL ? process.env.SERVER_PASSWORD : 's3cret';
 const ROUTE = '/plugin_quorincode_login';
 
 // The code the stand-in sign-in page shows for a state: "qc_" and the 32-bit
@@ -36,7 +41,9 @@ describe('behind each web server', () => {
       let started;
       before(async () => {
         started = Date.now();
-        server = await startServer({ password: PASSWORD, server: name });
+        server = EXTERNAL
+          ? { base: new URL(EXTERNAL).origin, stop: async () => {} }
+          : await startServer({ password: PASSWORD, server: name });
       });
       after(async () => {
         await server?.stop();

@@ -1,0 +1,373 @@
+#include "request/check.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "login/runner.h"
+#include "platform/node_info.h"
+#include "platform/platform.h"
+#include "request/respond.h"
+#include "request/usage.h"
+#include "status/collect.h"
+#include "status/locations.h"
+#include "support/buf.h"
+#include "support/cut.h"
+#include "support/json_valid.h"
+
+namespace {
+
+constexpr int kMaxFindings = 16;
+
+struct finding {
+  bool problem;  // a sign-in cannot work until it is fixed; else a warning
+  char text[512];
+};
+
+// The report under way: lines for a person, or the members of one JSON object.
+struct report {
+  bool json;
+  buf facts;
+  finding findings[kMaxFindings];
+  int count;
+};
+
+// Bytes a terminal would act on are shown as "?".
+void add_plain(buf* b, const char* s) {
+  for (const char* p = s; *p != '\0'; p++) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    char shown = c < 0x20 || c == 0x7f ? '?' : *p;
+    buf_add(b, &shown, 1);
+  }
+}
+
+void line(report* r, const char* label, const char* text) {
+  buf_addf(&r->facts, "%-20s ", label);
+  add_plain(&r->facts, text[0] != '\0' ? text : "-");
+  buf_adds(&r->facts, "\n");
+}
+
+void fact(report* r, const char* key, const char* label, const char* text) {
+  if (!r->json) return line(r, label, text);
+  buf_addf(&r->facts, ",\"%s\":", key);
+  buf_json(&r->facts, text);
+}
+
+void fact_flag(report* r, const char* key, const char* label, bool on) {
+  if (!r->json) return line(r, label, on ? "yes" : "no");
+  buf_addf(&r->facts, ",\"%s\":%s", key, on ? "true" : "false");
+}
+
+// A number: as it is in JSON, as text for a person.
+void fact_num(report* r, const char* key, const char* label, int64_t n, const char* text) {
+  if (!r->json) return line(r, label, text);
+  buf_addf(&r->facts, ",\"%s\":%lld", key, static_cast<long long>(n));
+}
+
+void note(report* r, bool problem, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+void note(report* r, bool problem, const char* fmt, ...) {
+  if (r->count >= kMaxFindings) return;
+  finding* f = &r->findings[r->count++];
+  f->problem = problem;
+  va_list ap;
+  va_start(ap, fmt);
+  vformat_cut(f->text, sizeof f->text, fmt, ap);
+  va_end(ap);
+}
+
+// Seconds since the Unix epoch as "YYYY-MM-DD HH:MM UTC" (proleptic Gregorian).
+void utc_text(int64_t t, char* dst, size_t cap) {
+  int64_t days = t / 86400, secs = t % 86400;
+  if (secs < 0) {
+    secs += 86400;
+    days--;
+  }
+  int64_t z = days + 719468;
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  format_cut(dst, cap, "%04lld-%02lld-%02lld %02lld:%02lld UTC", static_cast<long long>(year),
+             static_cast<long long>(month), static_cast<long long>(day),
+             static_cast<long long>(secs / 3600), static_cast<long long>(secs / 60 % 60));
+}
+
+void check_home(report* r, const char* user) {
+  const char* from = nullptr;
+  const char* home = home_dir_from(&from);
+  fact(r, "home", "home folder", home != nullptr ? home : "");
+  fact(r, "home_from", "  from", from != nullptr ? from : "");
+  if (home == nullptr && env_setting("QUORIN_CREDS_PATH") == nullptr) {
+    note(r, true,
+         "%s has no home folder and QUORIN_CREDS_PATH is not set, so the credentials would be "
+         "looked for below whatever folder the web server starts the plugin in: set "
+         "QUORIN_CREDS_PATH to the credentials file the CLIs keep",
+         user);
+  }
+}
+
+// Present, readable, JSON: what the plugin can make of the file.
+void check_credentials_file(report* r, const char* path, const char* user) {
+  file_access access = probe_file(path);
+  bool present = access == file_access::folder || access == file_access::unreadable ||
+                 access == file_access::readable;
+  bool json = false;
+  switch (access) {
+    case file_access::missing:
+      break;  // nobody has signed in yet; the login CLI writes it
+    case file_access::no_access:
+      note(r, true, "%s cannot enter a folder on the way to %s: let %s enter (x) each folder on it",
+           user, path, user);
+      break;
+    case file_access::folder:
+      note(r, true, "%s is a folder: set QUORIN_CREDS_PATH to the credentials file itself", path);
+      break;
+    case file_access::unreadable:
+      note(r, true, "%s may not read %s: make %s its owner, or let it read the file", user, path,
+           user);
+      break;
+    case file_access::readable:
+      if (char* text = read_file(path)) {
+        const char* p = text + strspn(text, " \t\r\n");
+        json = *p == '{' && json_valid(text, text + strlen(text));
+        free(text);
+        if (!json) {
+          note(r, true,
+               "%s is not a JSON object: move it away and sign in again (the login CLI writes "
+               "a new one)",
+               path);
+        }
+      } else {
+        note(r, true, "%s could not be read whole (it is larger than 8 MiB): move it away", path);
+      }
+      break;
+  }
+  fact_flag(r, "credentials_present", "  present", present);
+  fact_flag(r, "credentials_readable", "  readable", access == file_access::readable);
+  fact_flag(r, "credentials_json", "  JSON", json);
+}
+
+// The login CLI writes the credentials next to where the plugin reads them.
+void check_credentials_folder(report* r, const char* path, const char* user) {
+  char dir[kPathCap];
+  dir_of(path, dir);
+  if (dir[0] == '\0') copy_cut(dir, sizeof dir, ".");
+  switch (probe_folder(dir)) {
+    case folder_access::missing:
+      note(r, false,
+           "the folder %s does not exist yet: make it, owned by %s, unless the login CLI makes it",
+           dir, user);
+      break;
+    case folder_access::not_writable:
+      note(r, true,
+           "%s may not write in %s, where the login CLI keeps the credentials: make %s its "
+           "owner",
+           user, dir, user);
+      break;
+    case folder_access::writable:
+    case folder_access::unknown:
+      break;
+  }
+}
+
+void check_sign_in(report* r, const status_rec& rec) {
+  fact_flag(r, "logged_in", "  signed in", rec.logged_in != 0);
+  char when[64] = "";
+  if (rec.logged_in && rec.expires_at > 0) {
+    char date[40];
+    utc_text(expiry_seconds(rec.expires_at), date, sizeof date);
+    int64_t left = rec.expires_in_sec;
+    if (left > 0) {
+      format_cut(when, sizeof when, "%s (in %lld h %02lld min)", date,
+                 static_cast<long long>(left / 3600), static_cast<long long>(left / 60 % 60));
+    } else {
+      format_cut(when, sizeof when, "%s (expired)", date);
+      note(r, false,
+           "the access token expired at %s: refresh it (Refresh Token Now on the console) or "
+           "sign in again",
+           date);
+    }
+  }
+  fact_num(r, "expires_at", "  expires", rec.logged_in ? rec.expires_at : 0, when);
+  fact_flag(r, "expired", "  expired", rec.expired != 0);
+}
+
+void check_login_cli(report* r, const status_rec& rec, const cli_answer& answer, const char* user) {
+  const char* name = login_bin();
+  char where[kPathCap];
+  find_command(name, where, sizeof where);
+  fact(r, "login_cli", "login CLI", name);
+  fact(r, "login_cli_from", "  from",
+       env_setting("QUORIN_LOGIN_BIN") != nullptr ? "QUORIN_LOGIN_BIN" : "default name");
+  fact(r, "login_cli_found_at", "  found at", where);
+  fact(r, "login_cli_answer", "  --status answer", answer.reply);
+  fact_flag(r, "login_cli_timed_out", "  timed out", answer.timed_out);
+
+  const char* path = env_get("PATH");
+  if (!rec.cli_present) {
+    note(r, true,
+         "%s (%s): install TELLUMAR CODE, set QUORIN_LOGIN_BIN to its full path, or add its "
+         "folder to PATH (now %s)",
+         rec.cli_error, name, path != nullptr ? path : "not set");
+  } else if (answer.timed_out) {
+    note(r, true,
+         "the login CLI %s did not answer --status within %d s: run \"%s --status\" as %s to "
+         "see where it hangs",
+         name, tool_timeout(), name, user);
+  } else if (answer.reply[0] == '\0') {
+    note(r, true,
+         "the login CLI %s answered --status without a JSON line: check that it is the login "
+         "CLI (docs/login-cli-protocol.md) and run \"%s --status\" as %s",
+         name, name, user);
+  }
+}
+
+void check_refresh_cli(report* r) {
+  const char* name = refresh_bin();
+  char where[kPathCap];
+  bool found = find_command(name, where, sizeof where);
+  fact(r, "refresh_cli", "refresh CLI", name);
+  fact(r, "refresh_cli_from", "  from",
+       env_setting("QUORIN_REFRESH_BIN") != nullptr ? "QUORIN_REFRESH_BIN" : "default name");
+  fact(r, "refresh_cli_found_at", "  found at", where);
+  if (!found) {
+    note(r, false,
+         "the refresh CLI %s is not found, so tokens cannot be renewed: install TELLUMAR CODE, "
+         "set QUORIN_REFRESH_BIN to its full path, or add its folder to PATH",
+         name);
+  }
+}
+
+void check_settings(report* r) {
+  bool password = env_setting("BOT_PASSWORD") != nullptr;
+  fact_flag(r, "node_password", "node password", password);
+  if (!password) {
+    note(r, false,
+         "no node password: every caller that reaches the web server is admitted; set "
+         "BOT_PASSWORD in the web server's configuration");
+  }
+
+  int seconds = tool_timeout();
+  const char* raw = env_setting("QUORIN_TOOL_TIMEOUT");
+  char text[64];
+  if (seconds == 0) {
+    copy_cut(text, sizeof text, "none");
+    note(r, false,
+         "QUORIN_TOOL_TIMEOUT is 0: a hung CLI holds its request until the web server gives "
+         "up; leave it unset for %d s",
+         kToolTimeoutDefault);
+  } else {
+    format_cut(text, sizeof text, "%d s", seconds);
+  }
+  if (raw != nullptr && raw[strspn(raw, "0123456789")] != '\0') {
+    note(r, false, "QUORIN_TOOL_TIMEOUT \"%s\" is not a whole number of seconds: %d s apply", raw,
+         kToolTimeoutDefault);
+  }
+  fact_num(r, "tool_timeout", "tool deadline", seconds, text);
+  fact(r, "tool_timeout_from", "  from", raw != nullptr ? "QUORIN_TOOL_TIMEOUT" : "default");
+}
+
+void write_report(report* r, int problems) {
+  buf out{};
+  if (r->json) {
+    buf_addf(&out, "{\"ok\":%s,\"version\":\"%s\"", problems == 0 ? "true" : "false",
+             PLUGIN_VERSION);
+    buf_add(&out, r->facts.data, r->facts.len);
+    for (bool problem : {true, false}) {
+      buf_adds(&out, problem ? ",\"problems\":[" : "],\"warnings\":[");
+      bool first = true;
+      for (int i = 0; i < r->count; i++) {
+        if (r->findings[i].problem != problem) continue;
+        if (!first) buf_adds(&out, ",");
+        buf_json(&out, r->findings[i].text);
+        first = false;
+      }
+    }
+    buf_adds(&out, "]}\n");
+  } else {
+    buf_adds(&out, "plugin_quorincode_login " PLUGIN_VERSION " self-check\n");
+    buf_add(&out, r->facts.data, r->facts.len);
+    if (r->count > 0) buf_adds(&out, "\n");
+    for (int i = 0; i < r->count; i++) {
+      buf_adds(&out, r->findings[i].problem ? "problem: " : "warning: ");
+      add_plain(&out, r->findings[i].text);
+      buf_adds(&out, "\n");
+    }
+    if (problems == 0) {
+      buf_adds(&out, "\nA sign-in can work on this node.\n");
+    } else {
+      buf_addf(&out, "\nA sign-in cannot work on this node: %d problem%s.\n", problems,
+               problems == 1 ? "" : "s");
+    }
+  }
+  if (out.data != nullptr) write_out(out.data, out.len);
+  buf_free(&out);
+}
+
+int run_check(bool json) {
+  report r{};
+  r.json = json;
+  char user[128];
+  user_name(user, sizeof user);
+
+  // One collection, as a status request makes it: the file, the login CLI's
+  // answer within the deadline, the named accounts.
+  status_rec rec;
+  cli_answer answer{};
+  collect_status_at(&rec, "", now_seconds(), &answer);
+
+  check_home(&r, user);
+  fact(&r, "credentials_path", "credentials file", rec.credentials_path);
+  fact(&r, "credentials_from", "  from",
+       env_setting("QUORIN_CREDS_PATH") != nullptr ? "QUORIN_CREDS_PATH"
+       : home_dir() != nullptr                     ? "home folder"
+                                                   : "working folder");
+  check_credentials_file(&r, rec.credentials_path, user);
+  check_credentials_folder(&r, rec.credentials_path, user);
+  check_sign_in(&r, rec);
+
+  char accounts[kPathCap];
+  accounts_dir(accounts);
+  char count[16];
+  format_cut(count, sizeof count, "%d", rec.account_count);
+  fact(&r, "accounts_dir", "accounts folder", accounts);
+  fact_num(&r, "account_count", "  accounts", rec.account_count, count);
+
+  check_login_cli(&r, rec, answer, user);
+  check_refresh_cli(&r);
+  check_settings(&r);
+
+  fact(&r, "user", "user", user);
+  if (user_is_superuser()) {
+    note(&r, false,
+         "running as root, while a web server runs the plugin as its own user: run the check as "
+         "that user (Debian: runuser -u www-data -- plugin_quorincode_login --check)");
+  }
+
+  int problems = 0;
+  for (int i = 0; i < r.count; i++) problems += r.findings[i].problem ? 1 : 0;
+  write_report(&r, problems);
+  buf_free(&r.facts);
+  return problems == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int check_main(int argc, char** argv) {
+  bool json = false;
+  for (int i = 2; i < argc; i++) {
+    if (strcmp(argv[i], "--json") == 0) {
+      json = true;
+      continue;
+    }
+    fprintf(stderr, "plugin_quorincode_login: --check takes only --json, not \"%s\"\n\n", argv[i]);
+    print_usage(stderr);
+    return 2;
+  }
+  return run_check(json);
+}
