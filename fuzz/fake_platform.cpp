@@ -108,6 +108,10 @@ int64_t now_seconds() {
   return world().now;
 }
 
+int64_t monotonic_ms() {
+  return world().now * 1000;
+}
+
 char* read_whole_file(const char* path, uint64_t max_bytes) {
   auto it = world().files.find(path);
   if (it == world().files.end() || it->second.size() > max_bytes) return nullptr;

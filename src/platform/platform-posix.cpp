@@ -98,12 +98,6 @@ constexpr int kPollSliceMs = 25;
 // The process group of the tool now running, for the signal handler; 0: none.
 volatile sig_atomic_t g_group = 0;
 
-int64_t monotonic_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 void sleep_ms(int ms) {
   timespec ts{0, static_cast<long>(ms) * 1000000};
   nanosleep(&ts, nullptr);
@@ -326,6 +320,12 @@ bool shell_not_found(int status) {
 
 int64_t now_seconds() {
   return static_cast<int64_t>(time(nullptr));
+}
+
+int64_t monotonic_ms() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 char* read_whole_file(const char* path, uint64_t max_bytes) {

@@ -263,6 +263,10 @@ int64_t now_seconds() {
   return static_cast<int64_t>(_time64(nullptr));
 }
 
+int64_t monotonic_ms() {
+  return static_cast<int64_t>(GetTickCount64());
+}
+
 char* read_whole_file(const char* path, uint64_t max_bytes) {
   FILE* f = fopen(path, "rb");
   if (f == nullptr) return nullptr;

@@ -91,6 +91,9 @@ bool shell_not_found(int status);
 // Seconds since the Unix epoch.
 int64_t now_seconds();
 
+// Milliseconds of a clock that only moves forward, from an arbitrary start.
+int64_t monotonic_ms();
+
 // The whole file as a NUL-terminated heap block (release with free), or null when it
 // is missing, unreadable, not a plain file, or longer than max_bytes.
 char* read_whole_file(const char* path, uint64_t max_bytes);
