@@ -75,8 +75,8 @@ int action_finish(const char* name, bool force, const char* query, request_body*
     return 1;
   }
 
-  char args[kFinishArgsCap];
-  finish_args(code, name, force, args);
+  tool_args args;
+  finish_args(code, name, force, &args);
 
   buf capture{};
   const char* line = login_reply(args, &capture, "finish_failed");

@@ -5,7 +5,7 @@
 #include "login/runner.h"
 #include "request/respond.h"
 
-const char* login_reply(const char* args, buf* capture, const char* failed_error) {
+const char* login_reply(const tool_args& args, buf* capture, const char* failed_error) {
   tool_run run = start_capture(login_bin(), args);
   if (finish_capture(&run, capture) <= 0) {
     buf_free(capture);

@@ -43,8 +43,8 @@ int action_refresh(const char* name) {
   collect_status(&rec, name);
   int64_t before = rec.expires_at;
 
-  char args[kRefreshArgsCap];
-  refresh_args(path, args);
+  tool_args args;
+  refresh_args(path, &args);
   buf capture{};
   int ran = run_capture(refresh_bin(), args, &capture);
   buf_free(&capture);  // only the credentials file tells whether it worked

@@ -515,5 +515,7 @@ proc_result proc_end(proc_run* run, bool stop, int* status) {
       return proc_result::not_started;
   }
   if (run->timed_out) return proc_result::timed_out;
-  return stop ? proc_result::output_cut : proc_result::finished;
+  if (stop) return proc_result::output_cut;
+  // A wrapper script whose program is missing says so as the shell does.
+  return *status == 127 ? proc_result::not_found : proc_result::finished;
 }

@@ -18,7 +18,8 @@ struct proc_command {
 // How a run ended.
 enum class proc_result {
   finished,     // the process exited; the status says how
-  not_found,    // there is no such program on this node
+  not_found,    // no such program on this node, or it said so the command shell's way
+                // (exit status 127 on POSIX, 9009 from cmd.exe)
   timed_out,    // the deadline passed first; everything it started was ended
   output_cut,   // the reader stopped early; everything it started was ended
   not_started,  // the system could not start it
