@@ -18,6 +18,11 @@
 //   FAKE_HELPER when set, first starts a copy of itself, "--helper", that
 //               keeps standard output open and runs FAKE_SLEEP_HELPER ms;
 //               the reply waits until the helper has beaten once
+//   FAKE_DETACH the same, but the helper leaves the tool's tree as far as it
+//               can (POSIX: a session of its own, started by a process that
+//               then exits; Windows: a detached process, breaking away from
+//               the job when allowed) and keeps no standard stream
+//   FAKE_CLOSE  when set, standard output is closed after the reply
 //   FAKE_IGNORE_TERM  when set (POSIX), SIGTERM is ignored
 #include <cctype>
 #include <csignal>
@@ -31,7 +36,9 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -51,8 +58,9 @@ static void nap_ms(int ms) {
 #endif
 }
 
-// A process of this program left running with our standard output.
-static void start_helper() {
+// A process of this program left running: with our standard output, or
+// detached from everything it can leave.
+static void start_helper(bool detach) {
 #ifdef _WIN32
   char self[MAX_PATH];
   if (GetModuleFileNameA(nullptr, self, sizeof self) == 0) return;
@@ -64,7 +72,20 @@ static void start_helper() {
   si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION pi{};
-  if (CreateProcessA(self, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+  BOOL started = FALSE;
+  if (detach) {
+    STARTUPINFOA none{};
+    none.cb = sizeof none;
+    DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
+    started = CreateProcessA(self, line.data(), nullptr, nullptr, FALSE,
+                             flags | CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr, &none, &pi) ||
+              CreateProcessA(self, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                             &none, &pi);
+  } else {
+    started =
+        CreateProcessA(self, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  }
+  if (started) {
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
   }
@@ -72,9 +93,22 @@ static void start_helper() {
   char self[] = "/proc/self/exe";
   char helper[] = "--helper";
   char* args[] = {self, helper, nullptr};
-  pid_t pid;
   extern char** environ;
-  posix_spawn(&pid, self, nullptr, nullptr, args, environ);
+  if (!detach) {
+    pid_t pid;
+    posix_spawn(&pid, self, nullptr, nullptr, args, environ);
+    return;
+  }
+  pid_t first = fork();
+  if (first == 0) {
+    setsid();
+    if (fork() != 0) _exit(0);
+    int null = open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; fd++) dup2(null, fd);
+    execve(self, args, environ);
+    _exit(127);
+  }
+  if (first > 0) waitpid(first, nullptr, 0);
 #endif
 }
 
@@ -129,8 +163,9 @@ int main(int argc, char** argv) {
   if (const char* reply = setting(action, "FAKE_REPLY")) fputs(reply, stdout);
   fputs("noise on stderr\n", stderr);
   fflush(stdout);
-  if (setting(action, "FAKE_HELPER") != nullptr) {
-    start_helper();
+  bool detach = setting(action, "FAKE_DETACH") != nullptr;
+  if (setting(action, "FAKE_HELPER") != nullptr || detach) {
+    start_helper(detach);
     // Replies only once the helper runs (it has recorded itself and beaten).
     const char* beat = getenv("FAKE_BEAT");
     for (int i = 0; beat != nullptr && i < 1000; i++) {
@@ -141,6 +176,7 @@ int main(int argc, char** argv) {
       nap_ms(10);
     }
   }
+  if (setting(action, "FAKE_CLOSE") != nullptr) fclose(stdout);
   if (setting(action, "FAKE_FLOOD") != nullptr) {
 #ifndef _WIN32
     signal(SIGPIPE, SIG_IGN);

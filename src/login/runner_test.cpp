@@ -355,12 +355,24 @@ struct batch_tool {
   }
 };
 
+tool_args words(std::initializer_list<const char*> list, bool quoted = false) {
+  tool_args args;
+  for (const char* w : list) {
+    args.quoted[args.count] = quoted;
+    args.word[args.count++] = w;
+  }
+  return args;
+}
+
 // cmd /c drops the first and the last quote of a line holding more than two,
 // so a quoted argument would cost the tool its name.
 TEST(RunCapture, ArgumentLineWithQuotesReachesTheTool) {
   batch_tool tool("echo [%~1][%~2][%~3]");
+  tool_args args;
+  status_args("a b", &args);
+  args.quoted[2] = true;
   buf out{};
-  EXPECT_EQ(run_capture(tool.path.c_str(), spaced, &out), 1);
+  EXPECT_EQ(run_capture(tool.path.c_str(), args, &out), 1);
   EXPECT_EQ(std::string(out.data ? out.data : "", out.len), "[--status][--name][a b]");
   buf_free(&out);
 }
@@ -369,7 +381,7 @@ TEST(RunCapture, ArgumentLineWithQuotesReachesTheTool) {
 TEST(RunCapture, OutputArrivesByteForByte) {
   batch_tool tool("type \"%~dp0data.bin\"", "progress \x1a\r\n{\"ok\":true}\r\n");
   buf out{};
-  EXPECT_EQ(run_capture(tool.path.c_str(), "", &out), 1);
+  EXPECT_EQ(run_capture(tool.path.c_str(), words({}), &out), 1);
   EXPECT_EQ(std::string(out.data ? out.data : "", out.len), "progress \x1a\r\n{\"ok\":true}");
   buf_free(&out);
 }
@@ -377,11 +389,12 @@ TEST(RunCapture, OutputArrivesByteForByte) {
 TEST(RunCapture, NotOnThisNodeAndNotStarted) {
   batch_tool exits("exit /b 3");  // ran, whatever its exit code
   buf out{};
-  EXPECT_EQ(run_capture(exits.path.c_str(), "--status", &out), 1);
+  EXPECT_EQ(run_capture(exits.path.c_str(), words({"--status"}), &out), 1);
   // cmd answers a missing command with exit code 9009.
-  EXPECT_EQ(run_capture("C:\\nonexistent\\quorin-tool.exe", "--status", &out), -1);
-  EXPECT_EQ(run_capture("C:\\nonexistent\\quorin-tool.exe", "--name \"a\"", &out), -1);
-  EXPECT_EQ(run_capture("", "--status", &out), 0);
+  EXPECT_EQ(run_capture("C:\\nonexistent\\quorin-tool.exe", words({"--status"}), &out), -1);
+  EXPECT_EQ(run_capture("C:\\nonexistent\\quorin-tool.exe", words({"--name", "a"}, true), &out),
+            -1);
+  EXPECT_EQ(run_capture("", words({"--status"}), &out), 0);
   EXPECT_EQ(out.data, nullptr);
 }
 

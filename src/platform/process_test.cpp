@@ -7,21 +7,21 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "platform/platform.h"
 
 namespace {
-
-#ifndef _WIN32
 
 struct ran {
   proc_result result = proc_result::not_started;
@@ -58,6 +58,8 @@ ran run(const proc_command& cmd, int64_t timeout_ms, int64_t grace_ms,
   r.ms = monotonic_ms() - t0;
   return r;
 }
+
+#ifndef _WIN32
 
 namespace fs = std::filesystem;
 
@@ -266,6 +268,165 @@ TEST_F(Process, OneRunAtATime) {
   EXPECT_EQ(proc_end(next, true, &status), proc_result::timed_out);
 }
 
-#endif  // !_WIN32
+#else  // _WIN32
+
+namespace fs = std::filesystem;
+
+void put_env(const std::string& name, const std::string& value) {
+  _putenv_s(name.c_str(), value.c_str());
+}
+
+// The fake tool as the command shell runs it; its settings come from the
+// environment, and it beats in a file while it sleeps.
+class Process : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("process-test-" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::create_directories(dir_);
+    put_env("FAKE_BEAT", beat_file());
+  }
+  void TearDown() override {
+    for (const char* name : {"FAKE_BEAT", "FAKE_REPLY", "FAKE_EXIT", "FAKE_SLEEP", "FAKE_HELPER",
+                             "FAKE_DETACH", "FAKE_CLOSE", "FAKE_SLEEP_HELPER"})
+      put_env(name, "");
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string beat_file() const { return (dir_ / "beat.txt").string(); }
+  // Whether anything of the tool still beats.
+  bool beating() const {
+    std::error_code ec;
+    auto before = fs::file_size(beat_file(), ec);
+    Sleep(500);  // beats come every 50 ms; a loaded wine may stall a while
+    return fs::file_size(beat_file(), ec) != before;
+  }
+  fs::path dir_;
+};
+
+// Under wine a process takes tens to hundreds of milliseconds to start.
+constexpr int64_t kLongMs = 20000;
+
+TEST_F(Process, HowARunEnds) {
+  struct {
+    const char* what;
+    std::vector<std::string> env;
+    std::string tool;  // "": the fake tool
+    int64_t timeout_ms;
+    proc_result result;
+    int status;
+    std::string out;
+    bool output_ended;
+    int64_t at_least_ms;
+  } cases[] = {
+      {"normal run",
+       {"FAKE_REPLY=hi\n", "FAKE_EXIT=3"},
+       "",
+       20000,
+       proc_result::finished,
+       3,
+       "hi\n",
+       true,
+       0},
+      {"not on this node",
+       {},
+       "C:\\nonexistent\\tool.exe",
+       20000,
+       proc_result::not_found,
+       0,
+       "",
+       true,
+       0},
+      {"silence", {"FAKE_SLEEP=60000"}, "", 2000, proc_result::timed_out, 0, "", false, 2000},
+      {"helper holding the output",
+       {"FAKE_REPLY=reply\n", "FAKE_HELPER=1", "FAKE_SLEEP_HELPER=60000"},
+       "",
+       20000,
+       proc_result::finished,
+       0,
+       "reply\n",
+       true,
+       0},
+      {"detached helper, breaking away",
+       {"FAKE_REPLY=reply\n", "FAKE_DETACH=1", "FAKE_SLEEP_HELPER=60000"},
+       "",
+       20000,
+       proc_result::finished,
+       0,
+       "reply\n",
+       true,
+       0},
+      // The command shell holds the output open until the tool has ended.
+      {"lingering after a complete reply",
+       {"FAKE_REPLY=reply\n", "FAKE_CLOSE=1", "FAKE_SLEEP=60000"},
+       "",
+       2000,
+       proc_result::timed_out,
+       0,
+       "reply\n",
+       false,
+       2000},
+  };
+  for (const auto& c : cases) {
+    for (const std::string& e : c.env) {
+      size_t eq = e.find('=');
+      put_env(e.substr(0, eq), e.substr(eq + 1));
+    }
+    std::string line =
+        "\"" + (c.tool.empty() ? std::string(FAKE_TOOL_PATH) : c.tool) + "\" --run 2>NUL";
+    ran r = run(proc_command{nullptr, line.c_str(), kHidden}, c.timeout_ms, 2000);
+    EXPECT_EQ(r.result, c.result) << c.what;
+    EXPECT_EQ(r.result == proc_result::finished ? r.status : 0, c.status) << c.what;
+    EXPECT_EQ(r.out, c.out) << c.what;
+    EXPECT_EQ(r.output_ended, c.output_ended) << c.what;
+    EXPECT_GE(r.ms, c.at_least_ms) << c.what;
+    EXPECT_LT(r.ms, kLongMs) << c.what;
+    EXPECT_FALSE(beating()) << c.what << ": a process of the run is left";
+    for (const std::string& e : c.env) put_env(e.substr(0, e.find('=')), "");
+  }
+}
+
+TEST_F(Process, WhatAToolGets) {
+  put_env("BOT_PASSWORD", "secret");
+  put_env("Http_Cookie", "c=1");  // names are not case sensitive here
+  put_env("BOT_PASSWORD_HINT", "kept");
+  struct {
+    const char* what;
+    const char* line;
+    const char* out;
+  } cases[] = {
+      {"hidden variables", "echo [%BOT_PASSWORD%][%HTTP_COOKIE%]",
+       "[%BOT_PASSWORD%][%HTTP_COOKIE%]\r\n"},
+      {"other variables", "echo [%BOT_PASSWORD_HINT%]", "[kept]\r\n"},
+      {"standard input", "more & echo end", "end\r\n"},
+  };
+  for (const auto& c : cases) {
+    ran r = run(proc_command{nullptr, c.line, kHidden}, 20000, 2000);
+    EXPECT_EQ(r.out, c.out) << c.what;
+    EXPECT_EQ(r.result, proc_result::finished) << c.what;
+  }
+  for (const char* name : {"BOT_PASSWORD", "Http_Cookie", "BOT_PASSWORD_HINT"}) put_env(name, "");
+}
+
+// The shell is the system's unless ComSpec names one by its full path: a
+// cmd.exe planted in the current folder never runs.
+TEST_F(Process, CommandShellFromTheSystemFolder) {
+  fs::copy_file(FAKE_TOOL_PATH, dir_ / "cmd.exe");
+  put_env("FAKE_REPLY", "planted\n");
+  char saved_dir[MAX_PATH] = "", saved[MAX_PATH] = "";
+  GetCurrentDirectoryA(sizeof saved_dir, saved_dir);
+  GetEnvironmentVariableA("ComSpec", saved, sizeof saved);
+  SetCurrentDirectoryA(dir_.string().c_str());
+  for (const char* comspec : {"", "cmd.exe", "cmd"}) {
+    put_env("ComSpec", comspec);
+    ran r = run(proc_command{nullptr, "echo ok", kHidden}, 20000, 2000);
+    EXPECT_EQ(r.out, "ok\r\n") << "ComSpec=" << comspec;
+  }
+  SetCurrentDirectoryA(saved_dir);
+  put_env("ComSpec", saved);
+}
+
+#endif  // _WIN32
 
 }  // namespace
