@@ -130,7 +130,7 @@ char* read_whole_file(const char* path, uint64_t max_bytes) {
   return text;
 }
 
-size_t stdin_read(char* dst, size_t len) {
+size_t stdin_read(char* dst, size_t len, int) {
   return fread(dst, 1, len, stdin);
 }
 

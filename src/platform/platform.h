@@ -65,8 +65,9 @@ int64_t monotonic_ms();
 char* read_whole_file(const char* path, uint64_t max_bytes);
 
 // Reads up to len bytes of standard input, unbuffered, waiting for them; fewer
-// only at its end or on an error. Gives the count read.
-size_t stdin_read(char* dst, size_t len);
+// only at its end, on an error, or when timeout_ms have passed in all. Gives
+// the count read.
+size_t stdin_read(char* dst, size_t len, int timeout_ms);
 
 // Reads and throws away up to len bytes of standard input, giving up after
 // timeout_ms in all. Gives the count thrown away.
