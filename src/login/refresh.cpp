@@ -30,11 +30,7 @@ int64_t in_ms(int64_t expires_at) {
 
 int action_refresh(const char* name) {
   char path[kPathCap];
-  if (name[0] != '\0') {
-    account_file(name, path);
-  } else {
-    creds_path(path);
-  }
+  credentials_file(name, path);
   if (!file_exists(path)) {
     return fail("no_credentials", "there is no credentials file on this node; start a login first");
   }
