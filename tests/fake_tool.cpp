@@ -67,6 +67,7 @@ static void nap_ms(int ms) {
 // detached from everything it can leave.
 static void start_helper(bool detach, bool group_only) {
 #ifdef _WIN32
+  (void)group_only;  // no process groups to leave here
   char self[MAX_PATH];
   if (GetModuleFileNameA(nullptr, self, sizeof self) == 0) return;
   std::string line = std::string("\"") + self + "\" --helper";
