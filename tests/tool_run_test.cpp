@@ -118,9 +118,9 @@ const std::string kRefreshFailed =
 const std::string kCreds =
     R"({"quorinAiOauth":{"accessToken":"a","refreshToken":"r","expiresAt":4102444800000}})";
 
-// The request's deadline in these tests; wine needs longer to start a tool.
+// The request's deadline in these tests.
 int short_deadline() {
-  return target().windows ? 3 : 2;
+  return 2;
 }
 
 // What starting the plugin and its tools costs beyond the bounds below. Wine
