@@ -17,7 +17,7 @@ struct proc_command {
 
 // How a run ended.
 enum class proc_result {
-  finished,     // the process exited; the status says how
+  finished,     // the process exited; the status says how (128 + a signal that ended it)
   not_found,    // no such program on this node, or it said so the command shell's way
                 // (exit status 127 on POSIX, 9009 from cmd.exe)
   timed_out,    // the deadline passed first; everything it started was ended
@@ -29,19 +29,21 @@ enum class proc_result {
 //   started  proc_start gave it: the process runs with standard input and
 //            error on the null device, standard output on the pipe, only
 //            those three descriptors (handles), in a tree of its own (POSIX:
-//            a process group, and the plugin is its subreaper; Windows: a job)
+//            a process group, and on Linux the plugin is its subreaper;
+//            Windows: a job it cannot leave)
 //   output ended  proc_read gave 0: end of file, or the process exited and
 //            what was waiting has been read (a helper may hold the pipe)
 //   exited   the process has ended; POSIX keeps it unreaped, so its group
 //            number cannot be reused while the tree is still signalled
 //   reaped   proc_end ended what was left of the tree, then collected the
 //            process; the handle is free for the next run
-// One run at a time. A run that is never ended is ended with the plugin
-// (POSIX: the ending signals, a parent-death signal; Windows: the job).
+// One run at a time. When the plugin itself is ended, so is the run (POSIX:
+// the ending signals; Linux: a parent-death signal; Windows: the job).
 struct proc_run;
 
 // Starts cmd; timeout_ms from now is its deadline (0: none), grace_ms the
-// time its tree gets between the polite end (SIGTERM) and the forced one.
+// time its tree gets between the polite end (SIGTERM) and the forced one
+// (on Windows, where the end is at once: the most it waits for it).
 // Null when nothing was started: no resources, or a run is still going.
 proc_run* proc_start(const proc_command& cmd, int64_t timeout_ms, int64_t grace_ms);
 
