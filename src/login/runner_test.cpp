@@ -57,10 +57,9 @@ TEST(ShellQuoteInto, WrapsEscapesAndCuts) {
 // The command shell's line (Windows runs it; on POSIX it is what /bin/sh
 // was handed before the tools were started directly).
 TEST(CommandLine, QuotesTheToolAndTheMarkedWords) {
-  tool_args finish, status, refresh, none;
+  tool_args finish, status;
   finish_args("a$b\"c", "work", true, &finish);
   status_args("work", &status);
-  refresh_args("/x y/c.json", &refresh);
   const std::string fits(kQuotedToolCap - 3, 't');  // with its quotes and NUL: the whole area
   const std::string too_long = fits + "x";
   const std::string null_stderr = kNullStderr;
@@ -75,8 +74,6 @@ TEST(CommandLine, QuotesTheToolAndTheMarkedWords) {
       {"t\"x", &finish, "\"t\\\"x\" --finish \"a\\$b\\\"c\" --name \"work\" --force"},
 #endif
       {"tool", &status, "\"tool\" --status --name work"},
-      {"/a b/t", &refresh, "\"/a b/t\" --credentials-file \"/x y/c.json\" --force"},
-      {"tool", &none, "\"tool\""},
       {fits, &status, "\"" + fits + "\" --status --name work"},
       {too_long, &status, ""},
   };
@@ -138,28 +135,14 @@ TEST(ToolTimeout, ReadsWholeSecondsElse45) {
   struct {
     const char* value;  // null: unset
     int seconds;
-    int64_t left_ms;  // the budget it starts: -1 none
   } cases[] = {
-      {nullptr, 45, 45000},
-      {"", 45, 45000},
-      {"0", 0, -1},
-      {"7", 7, 7000},
-      {"045", 45, 45000},
-      {"abc", 45, 45000},
-      {"-1", 45, 45000},
-      {" 5", 45, 45000},
-      {"5s", 45, 45000},
-      {"2.5", 45, 45000},
-      {"86400", 86400, 86400000},
-      {"99999999999", 1000000, 1000000000},
+      {nullptr, 45}, {"", 45},    {"0", 0},         {"7", 7},
+      {"045", 45},   {"abc", 45}, {"-1", 45},       {" 5", 45},
+      {"5s", 45},    {"2.5", 45}, {"86400", 86400}, {"99999999999", 1000000},
   };
   for (const auto& c : cases) {
     set_env("QUORIN_TOOL_TIMEOUT", c.value);
     EXPECT_EQ(tool_timeout(), c.seconds) << (c.value ? c.value : "(unset)");
-    tool_budget_start();
-    int64_t left = tool_budget_left();
-    EXPECT_LE(left, c.left_ms) << (c.value ? c.value : "(unset)");
-    EXPECT_GT(left, c.left_ms - 1000) << (c.value ? c.value : "(unset)");
   }
   set_env("QUORIN_TOOL_TIMEOUT", nullptr);
 }
