@@ -4,8 +4,11 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
+#include "platform/process.h"
 
 fake_world& world() {
   static fake_world w;
@@ -78,34 +81,44 @@ void check_command_line(const std::string& line) {
   if (quoted) abort();
 }
 
-bool shell_start(const char* cmdline, int64_t, shell_run* run) {
-  *run = shell_run{};
-  world().commands.push_back(cmdline);
-  check_command_line(cmdline);
-  if (world().start_fails) return false;
-  run->out = 0;  // read position in the reply
-  return true;
+struct proc_run {
+  size_t at = 0;  // read position in the reply
+};
+
+proc_run* proc_start(const proc_command& cmd, int64_t, int64_t) {
+  static proc_run run;
+  std::vector<std::string> words;
+  for (const char* const* w = cmd.argv; w != nullptr && *w != nullptr; w++) words.push_back(*w);
+  // Every run has the tool's name and at most the words the builders make.
+  if (words.empty() || words[0].empty() || words.size() > 7) abort();
+  world().commands.push_back(words);
+  if (world().start_fails) return nullptr;
+  run = proc_run{};
+  return &run;
 }
 
-int64_t shell_read(shell_run* run, char* dst, size_t cap) {
+int64_t proc_read(proc_run* run, char* dst, size_t cap) {
   const std::string& reply = world().reply;
-  size_t at = static_cast<size_t>(run->out);
-  size_t n = std::min(cap, reply.size() - at);
-  memcpy(dst, reply.data() + at, n);
-  run->out += static_cast<intptr_t>(n);
+  size_t n = std::min(cap, reply.size() - run->at);
+  memcpy(dst, reply.data() + run->at, n);
+  run->at += n;
+  if (n == 0 && world().ending == fake_world::deadline) return -1;
   return static_cast<int64_t>(n);
 }
 
-int shell_end(shell_run*, bool) {
-  return world().status;
-}
-
-bool shell_not_found(int status) {
-  return ((status >> 8) & 0xff) == 127;
+proc_result proc_end(proc_run*, bool stop, int* status) {
+  *status = world().status;
+  if (world().ending != fake_world::exits) return proc_result::timed_out;
+  if (stop) return proc_result::output_cut;
+  return world().status == 127 ? proc_result::not_found : proc_result::finished;
 }
 
 int64_t now_seconds() {
   return world().now;
+}
+
+int64_t monotonic_ms() {
+  return world().now * 1000;
 }
 
 char* read_whole_file(const char* path, uint64_t max_bytes) {
@@ -117,7 +130,7 @@ char* read_whole_file(const char* path, uint64_t max_bytes) {
   return text;
 }
 
-size_t stdin_read(char* dst, size_t len) {
+size_t stdin_read(char* dst, size_t len, int) {
   return fread(dst, 1, len, stdin);
 }
 

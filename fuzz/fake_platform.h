@@ -14,14 +14,17 @@ struct fake_world {
   std::vector<std::string> dirs;             // full paths that are folders
   std::string reply;                         // what every tool run prints
   int status = 0;                            // what every tool run exits with
-  bool start_fails = false;                  // the shell cannot be started
+  bool start_fails = false;                  // no tool can be started
+  // How every run ends after its reply: it exits; its output ends and it
+  // lingers past the deadline; the deadline passes before the output ends.
+  enum { exits, lingers, deadline } ending = exits;
   int64_t now = 1767225600;
-  std::vector<std::string> commands;  // every command line run
+  std::vector<std::vector<std::string>> commands;  // the words of every run
 };
 
 // The state the fake platform serves; reset it before each input.
 fake_world& world();
 
-// Aborts unless the command line is the quoted tool, arguments a shell reads
-// literally, and the stderr redirection: the no-injection property.
+// Aborts unless the command shell's line is the quoted tool, arguments a shell
+// reads literally, and the stderr redirection: the no-injection property.
 void check_command_line(const std::string& line);

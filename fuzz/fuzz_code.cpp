@@ -8,7 +8,9 @@
 
 #include "fake_platform.h"
 #include "login/code.h"
+#include "login/runner.h"
 #include "login/tool_args.h"
+#include "platform/platform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char text[kCodeCap];
@@ -23,9 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (c < 0x20 || c == 0x7f || strchr("\"$&';<>\\`|%", c)) abort();
     if (c == '#') abort();  // the fragment is always cut
   }
-  char args[kFinishArgsCap];
-  finish_args(text, "", false, args);
-  if (strlen(args) != strlen("--finish ") + strlen(text) + 2) abort();  // nothing escaped or cut
-  check_command_line(std::string("\"tool\" ") + args + " 2>/dev/null");
+  tool_args args;
+  finish_args(text, "", false, &args);
+  char line[kLineCap];
+  if (!command_line("tool", args, line)) abort();
+  // Nothing escaped or cut.
+  if (strlen(line) != strlen("\"tool\" --finish ") + strlen(text) + 2 + strlen(kNullStderr))
+    abort();
+  check_command_line(line);
   return 0;
 }

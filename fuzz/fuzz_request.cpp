@@ -3,7 +3,8 @@
 // are replaced by the fake platform, which checks every command line.
 //
 // Input fields, separated by 0x1e: query, body, CONTENT_LENGTH, BOT_PASSWORD,
-// X-Bot-Password, Authorization, tool reply, tool exit status, credentials
+// X-Bot-Password, Authorization, tool reply, tool exit status (or "fail",
+// "linger", "late": not started, lingering, cut by the deadline), credentials
 // file, named-account files ("name=content" joined by 0x1f), profile file,
 // pending marker names (joined by 0x1f), QUORIN_LOGIN_BIN.
 #include <cstdint>
@@ -61,6 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   w.reply = f[6];
   w.status = f[7].empty() ? 0 : atoi(c_text(f[7]).c_str());
   w.start_fails = f[7] == "fail";
+  w.ending = f[7] == "linger" ? fake_world::lingers
+             : f[7] == "late" ? fake_world::deadline
+                              : fake_world::exits;
   if (!f[8].empty()) w.files[std::string(kQuorin) + "/.credentials.json"] = f[8];
   for (const std::string& acct : split(f[9], '\x1f')) {
     size_t eq = acct.find('=');

@@ -1,6 +1,7 @@
-// The argument lines the actions hand to the shell, built by the real
-// builders from fuzzed account names, codes and credentials paths: each line
-// is one the shell reads literally, and splits back into exactly the values.
+// The words the actions start their tools with, built by the real builders
+// from fuzzed account names, codes and credentials paths, are exactly the
+// values; and the command shell's line rendered from them is one the shell
+// reads literally and splits back into exactly those words.
 //
 // Input fields, separated by 0x1e: account name, code, credentials path,
 // force ("1" sets it).
@@ -13,9 +14,11 @@
 #include "fake_platform.h"
 #include "fields.h"
 #include "login/code.h"
+#include "login/runner.h"
 #include "login/tool_args.h"
 #include "platform/platform.h"
 #include "request/query.h"
+#include "status/locations.h"
 #include "support/cut.h"
 
 namespace {
@@ -48,12 +51,17 @@ words shell_words(const std::string& line) {
   return out;
 }
 
-// Checks the line as the runner would run it and gives its argument words.
-words run_words(const char* args) {
-  std::string line = std::string("\"tool\" ") + args + kNullStderr;
+// Checks the line the runner renders and gives the words; the line splits
+// back into the same words.
+words run_words(const tool_args& args) {
+  char line[kLineCap];
+  if (!command_line("tool", args, line)) abort();
   check_command_line(line);
-  words w = shell_words(line.substr(0, line.size() - strlen(kNullStderr)));
-  w.erase(w.begin());  // the tool
+  size_t len = strlen(line);
+  words w = shell_words(std::string(line, len - strlen(kNullStderr)));
+  if (w.empty() || w[0] != "tool") abort();
+  w.erase(w.begin());
+  if (w != words(args.word, args.word + args.count)) abort();
   return w;
 }
 
@@ -83,22 +91,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   copy_cut(path, sizeof path, c_text(f[2]).c_str());
   bool force = f[3] == "1";
 
-  char status[kStatusArgsCap], start[kStartArgsCap], cancel[kCancelArgsCap];
-  status_args(name.c_str(), status);
-  start_args(name.c_str(), force, start);
-  cancel_args(name.c_str(), cancel);
+  tool_args status, start, cancel;
+  status_args(name.c_str(), &status);
+  start_args(name.c_str(), force, &start);
+  cancel_args(name.c_str(), &cancel);
   expect(run_words(status), with({"--status"}, name, false, false));
   expect(run_words(start), with({"--start"}, name, false, force));
   expect(run_words(cancel), with({"--cancel"}, name, false, false));
 
   if (code_valid(code)) {
-    char finish[kFinishArgsCap];
-    finish_args(code, name.c_str(), force, finish);
+    tool_args finish;
+    finish_args(code, name.c_str(), force, &finish);
     expect(run_words(finish), with({"--finish", code}, name, true, force));
   }
 
-  char refresh[kRefreshArgsCap];
-  refresh_args(path, refresh);
+  tool_args refresh;
+  refresh_args(path, &refresh);
   expect(run_words(refresh), {"--credentials-file", path, "--force"});
   return 0;
 }

@@ -8,7 +8,8 @@
 //               "<count>\n" then "<length>:<bytes>\n" per argument
 //   FAKE_REPLY  bytes written to standard output as they stand
 //   FAKE_EXIT   exit status
-//   FAKE_WRITE  text written over the file named by the second argument
+//   FAKE_WRITE  text written over the file named by the second argument, or
+//               by FAKE_WRITE_PATH when set
 //   FAKE_PID    file that each run appends its process id to, one per line
 //   FAKE_STDIN  file that each run appends the byte count of its standard
 //               input to, read to the end first, one per line
@@ -18,6 +19,15 @@
 //   FAKE_HELPER when set, first starts a copy of itself, "--helper", that
 //               keeps standard output open and runs FAKE_SLEEP_HELPER ms;
 //               the reply waits until the helper has beaten once
+//   FAKE_DETACH the same, but the helper leaves the tool's tree as far as it
+//               can (POSIX: a session of its own, or with "group" a process
+//               group of its own, started by a process that then exits;
+//               Windows: a detached process, breaking away from the job when
+//               allowed) and keeps no standard stream
+//   FAKE_SEES   file that each run appends a line to: the request's secrets
+//               it finds in its environment and its descriptors above 2
+//               (POSIX), blank-separated; an empty line when none
+//   FAKE_CLOSE  when set, standard output is closed after the reply
 //   FAKE_IGNORE_TERM  when set (POSIX), SIGTERM is ignored
 #include <cctype>
 #include <csignal>
@@ -31,7 +41,9 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -51,9 +63,11 @@ static void nap_ms(int ms) {
 #endif
 }
 
-// A process of this program left running with our standard output.
-static void start_helper() {
+// A process of this program left running: with our standard output, or
+// detached from everything it can leave.
+static void start_helper(bool detach, bool group_only) {
 #ifdef _WIN32
+  (void)group_only;  // no process groups to leave here
   char self[MAX_PATH];
   if (GetModuleFileNameA(nullptr, self, sizeof self) == 0) return;
   std::string line = std::string("\"") + self + "\" --helper";
@@ -64,7 +78,20 @@ static void start_helper() {
   si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION pi{};
-  if (CreateProcessA(self, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+  BOOL started = FALSE;
+  if (detach) {
+    STARTUPINFOA none{};
+    none.cb = sizeof none;
+    DWORD flags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
+    started = CreateProcessA(self, line.data(), nullptr, nullptr, FALSE,
+                             flags | CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr, &none, &pi) ||
+              CreateProcessA(self, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                             &none, &pi);
+  } else {
+    started =
+        CreateProcessA(self, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  }
+  if (started) {
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
   }
@@ -72,9 +99,26 @@ static void start_helper() {
   char self[] = "/proc/self/exe";
   char helper[] = "--helper";
   char* args[] = {self, helper, nullptr};
-  pid_t pid;
   extern char** environ;
-  posix_spawn(&pid, self, nullptr, nullptr, args, environ);
+  if (!detach) {
+    pid_t pid;
+    posix_spawn(&pid, self, nullptr, nullptr, args, environ);
+    return;
+  }
+  pid_t first = fork();
+  if (first == 0) {
+    if (group_only) {
+      setpgid(0, 0);
+    } else {
+      setsid();
+    }
+    if (fork() != 0) _exit(0);
+    int null = open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; fd++) dup2(null, fd);
+    execve(self, args, environ);
+    _exit(127);
+  }
+  if (first > 0) waitpid(first, nullptr, 0);
 #endif
 }
 
@@ -120,8 +164,21 @@ int main(int argc, char** argv) {
       fclose(f);
     }
   }
-  if (const char* text = setting(action, "FAKE_WRITE"); text != nullptr && argc > 2) {
-    if (FILE* f = fopen(argv[2], "wb")) {
+  if (const char* sees = setting(action, "FAKE_SEES")) {
+    std::string line;
+    for (const char* name : {"BOT_PASSWORD", "HTTP_X_BOT_PASSWORD", "HTTP_AUTHORIZATION",
+                             "HTTP_COOKIE", "QUERY_STRING"})
+      if (getenv(name) != nullptr) line += std::string(line.empty() ? "" : " ") + name;
+#ifndef _WIN32
+    for (int fd = 3; fd < 1024; fd++)
+      if (fcntl(fd, F_GETFD) != -1) line += (line.empty() ? "fd " : " fd ") + std::to_string(fd);
+#endif
+    append_line(sees, line);
+  }
+  const char* write_path = getenv("FAKE_WRITE_PATH");
+  if (write_path == nullptr && argc > 2) write_path = argv[2];
+  if (const char* text = setting(action, "FAKE_WRITE"); text != nullptr && write_path != nullptr) {
+    if (FILE* f = fopen(write_path, "wb")) {
       fputs(text, f);
       fclose(f);
     }
@@ -129,8 +186,9 @@ int main(int argc, char** argv) {
   if (const char* reply = setting(action, "FAKE_REPLY")) fputs(reply, stdout);
   fputs("noise on stderr\n", stderr);
   fflush(stdout);
-  if (setting(action, "FAKE_HELPER") != nullptr) {
-    start_helper();
+  const char* detach = setting(action, "FAKE_DETACH");
+  if (setting(action, "FAKE_HELPER") != nullptr || detach != nullptr) {
+    start_helper(detach != nullptr, detach != nullptr && strcmp(detach, "group") == 0);
     // Replies only once the helper runs (it has recorded itself and beaten).
     const char* beat = getenv("FAKE_BEAT");
     for (int i = 0; beat != nullptr && i < 1000; i++) {
@@ -141,6 +199,7 @@ int main(int argc, char** argv) {
       nap_ms(10);
     }
   }
+  if (setting(action, "FAKE_CLOSE") != nullptr) fclose(stdout);
   if (setting(action, "FAKE_FLOOD") != nullptr) {
 #ifndef _WIN32
     signal(SIGPIPE, SIG_IGN);

@@ -175,8 +175,11 @@ outcome run_once(const invocation& inv) {
 
   const std::string& cwd = inv.cwd.empty() ? empty_folder() : inv.cwd;
 
+  // Close-on-exec: a request run beside this one on another thread must not
+  // inherit these pipes and hold them open.
   int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe failed");
   pid_t pid = fork();
   if (pid == 0) {
     dup2(in[0], 0);

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 // A temporary folder, removed with its contents when the test ends.
@@ -82,6 +83,15 @@ struct outcome {
 
 // Runs the plugin once and waits for it.
 outcome run_plugin(const invocation& inv);
+
+// Calls each(c) for every case on a thread of its own: for requests that
+// mostly wait, so a table of them takes as long as its slowest row.
+template <typename T, typename F>
+void side_by_side(const T& cases, F each) {
+  std::vector<std::thread> threads;
+  for (const auto& c : cases) threads.emplace_back([&each, &c] { each(c); });
+  for (std::thread& t : threads) t.join();
+}
 
 // The version given by project() in CMakeLists.txt, read from that file: the
 // one place the version is written.

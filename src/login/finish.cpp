@@ -13,6 +13,7 @@
 #include "request/query.h"
 #include "request/respond.h"
 #include "status/collect.h"
+#include "status/locations.h"
 #include "status/status_doc.h"
 #include "support/json_read.h"
 
@@ -29,6 +30,18 @@ long parse_length(const char* s) {
   long v = 0;
   for (; *s >= '0' && *s <= '9'; s++) v = v > kBodyMax ? v : v * 10 + (*s - '0');
   return neg ? -v : v;
+}
+
+// A file's bytes as one number (FNV-1a), 0 when it cannot be read: tells
+// whether the file changed.
+uint64_t fingerprint(const char* path) {
+  char* text = read_file(path);
+  if (text == nullptr) return 0;
+  uint64_t h = 1469598103934665603ull;
+  for (const char* p = text; *p != '\0'; p++)
+    h = (h ^ static_cast<unsigned char>(*p)) * 1099511628211ull;
+  free(text);
+  return h | 1;  // never 0
 }
 
 // The "code" value of the request body, raw, into code; 0 when there is none.
@@ -75,11 +88,26 @@ int action_finish(const char* name, bool force, const char* query, request_body*
     return 1;
   }
 
-  char args[kFinishArgsCap];
-  finish_args(code, name, force, args);
+  tool_args args;
+  finish_args(code, name, force, &args);
 
+  char creds[kPathCap];
+  credentials_file(name, creds);
+  uint64_t before = fingerprint(creds);
   buf capture{};
-  const char* line = login_reply(args, &capture, "finish_failed");
+  bool timed_out = false;
+  const char* line = login_reply(args, &capture, "finish_failed", &timed_out);
+  if (timed_out) {
+    // Ended at the deadline, the CLI may have stored the credentials first:
+    // the files tell whether this sign-in happened.
+    status_rec rec;
+    collect_status(&rec, name);
+    if (rec.logged_in && fingerprint(creds) != before) {
+      return answer_status("{\"ok\":true,\"state\":\"done\",", &rec, "}\n");
+    }
+    answer_timed_out("finish_failed");
+    return 1;
+  }
   if (line == nullptr) return 1;
   const char* end = capture.data + capture.len;
   if (!json_bool_field(line, end, "ok", 0)) {

@@ -5,7 +5,14 @@
 #include "login/runner.h"
 #include "request/respond.h"
 
-const char* login_reply(const char* args, buf* capture, const char* failed_error) {
+void answer_timed_out(const char* failed_error) {
+  char detail[96];
+  snprintf(detail, sizeof detail, "the login CLI did not finish within %d s", tool_timeout());
+  emit_error(200, "OK", failed_error, detail);
+}
+
+const char* login_reply(const tool_args& args, buf* capture, const char* failed_error,
+                        bool* timed_out) {
   tool_run run = start_capture(login_bin(), args);
   if (finish_capture(&run, capture) <= 0) {
     buf_free(capture);
@@ -15,9 +22,11 @@ const char* login_reply(const char* args, buf* capture, const char* failed_error
   }
   if (run.timed_out) {
     buf_free(capture);
-    char detail[96];
-    snprintf(detail, sizeof detail, "the login CLI did not finish within %d s", tool_timeout());
-    emit_error(200, "OK", failed_error, detail);
+    if (timed_out != nullptr) {
+      *timed_out = true;
+    } else {
+      answer_timed_out(failed_error);
+    }
     return nullptr;
   }
   const char* line = last_json_line(capture);

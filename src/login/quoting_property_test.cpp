@@ -1,6 +1,7 @@
-// For many random values that pass the checks made before quoting, the
-// argument lines the actions build, run through the plugin's own shell, reach
-// the tool's argv byte for byte and run nothing else.
+// For many random values that pass the checks made before quoting, the words
+// a tool is started with equal what /bin/sh made of the command line the
+// plugin handed it before: the quoted tool and the quoted values. Both reach
+// the tool byte for byte, and nothing else runs.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -15,9 +16,13 @@
 #include "login/code.h"
 #include "login/runner.h"
 #include "login/tool_args.h"
+#include "platform/process.h"
 #include "request/query.h"
+#include "status/locations.h"
 
 namespace {
+
+using words = std::vector<std::string>;
 
 class QuotingProperty : public ::testing::Test {
  protected:
@@ -27,20 +32,48 @@ class QuotingProperty : public ::testing::Test {
     log_ = (dir_ / "calls.log").string();
     marker_ = (dir_ / "ran").string();
     setenv("FAKE_LOG", log_.c_str(), 1);
+    tool_budget_start_ms(0);
   }
   void TearDown() override {
     unsetenv("FAKE_LOG");
     std::filesystem::remove_all(dir_);
   }
 
-  // Runs the fake tool with the argument line; gives the argv it received.
-  std::vector<std::string> run(const char* args) {
-    std::filesystem::remove(log_);
-    buf out{};
-    EXPECT_EQ(run_capture(FAKE_TOOL_PATH, args, &out), 1);
-    buf_free(&out);
+  // The words the tool received, or a note when it did not run once.
+  words logged() {
     auto runs = read_fake_log(log_);
-    return runs.size() == 1 ? runs[0] : std::vector<std::string>{"<not run once>"};
+    std::filesystem::remove(log_);
+    return runs.size() == 1 ? runs[0] : words{"<not run once>"};
+  }
+
+  // What the tool received from /bin/sh -c and the command line.
+  words through_the_shell(const char* tool, const tool_args& args) {
+    char line[kLineCap];
+    if (!command_line(tool, args, line)) return {"<no line>"};
+    const char* argv[] = {"/bin/sh", "-c", line, nullptr};
+    proc_run* run = proc_start(proc_command{argv, nullptr, nullptr}, 0, 100);
+    char sink[256];
+    while (run != nullptr && proc_read(run, sink, sizeof sink) > 0) {
+    }
+    int status;
+    if (run != nullptr) proc_end(run, false, &status);
+    return logged();
+  }
+
+  // What the tool received when the plugin started it.
+  words started(const char* tool, const tool_args& args) {
+    buf out{};
+    EXPECT_EQ(run_capture(tool, args, &out), 1);
+    buf_free(&out);
+    return logged();
+  }
+
+  // Both ways, checked against the words the builder made.
+  void expect_same(const char* tool, const tool_args& args, int i) {
+    words want(args.word, args.word + args.count);
+    ASSERT_EQ(through_the_shell(tool, args), want) << i;
+    ASSERT_EQ(started(tool, args), want) << i;
+    ASSERT_FALSE(std::filesystem::exists(marker_)) << i;
   }
 
   // Random bytes from 1 to 255, now and then a fragment that would run a command.
@@ -52,12 +85,13 @@ class QuotingProperty : public ::testing::Test {
                                      "\"; touch " + marker_ + "; \"",
                                      "$HOME",
                                      "\\",
+                                     "\n",
                                      "%PATH%"};
     std::string s;
     int n = len(rng_);
     while (static_cast<int>(s.size()) < n) {
       if (pick(rng_) == 0) {
-        s += fragments[std::uniform_int_distribution<size_t>(0, 5)(rng_)];
+        s += fragments[std::uniform_int_distribution<size_t>(0, 6)(rng_)];
       } else {
         s += static_cast<char>(byte(rng_));
       }
@@ -83,11 +117,6 @@ class QuotingProperty : public ::testing::Test {
     return name_valid(s.c_str()) ? s : "";
   }
 
-  // "--name" and the name, when there is one.
-  static std::vector<std::string> name_args(const std::string& name) {
-    return name.empty() ? std::vector<std::string>{} : std::vector<std::string>{"--name", name};
-  }
-
   std::mt19937 rng_{20261209};
   std::filesystem::path dir_;
   std::string log_, marker_;
@@ -95,12 +124,11 @@ class QuotingProperty : public ::testing::Test {
 
 TEST_F(QuotingProperty, CredentialsPaths) {
   // Up to the longest path a location holds.
-  for (int i = 0; i < 300; i++) {
+  for (int i = 0; i < 200; i++) {
     std::string path = hostile(kPathCap - 1);
-    char args[kRefreshArgsCap];
-    refresh_args(path.c_str(), args);
-    ASSERT_EQ(run(args), (std::vector<std::string>{"--credentials-file", path, "--force"})) << i;
-    ASSERT_FALSE(std::filesystem::exists(marker_)) << i;
+    tool_args args;
+    refresh_args(path.c_str(), &args);
+    expect_same(FAKE_TOOL_PATH, args, i);
   }
 }
 
@@ -113,42 +141,43 @@ TEST_F(QuotingProperty, AuthorizationCodes) {
       allowed += static_cast<char>(c);
   std::uniform_int_distribution<size_t> ch(0, allowed.size() - 1), len(1, kCodeCap - 1);
   int tried = 0;
-  for (int i = 0; i < 400; i++) {
+  for (int i = 0; i < 300; i++) {
     std::string code;
     for (size_t n = len(rng_); code.size() < n;) code += allowed[ch(rng_)];
     if (i % 4 == 0) code.insert(code.size() / 2, hostile(40));
     if (code.size() >= kCodeCap || !code_valid(code.c_str())) continue;
     tried++;
     std::string account = name();
-    bool force = i % 2 == 1;
-    char args[kFinishArgsCap];
-    finish_args(code.c_str(), account.c_str(), force, args);
-    std::vector<std::string> want = {"--finish", code};
-    for (const std::string& a : name_args(account)) want.push_back(a);
-    if (force) want.push_back("--force");
-    ASSERT_EQ(run(args), want) << i;
+    tool_args args;
+    finish_args(code.c_str(), account.c_str(), i % 2 == 1, &args);
+    expect_same(FAKE_TOOL_PATH, args, i);
   }
   EXPECT_GT(tried, 50);
 }
 
 TEST_F(QuotingProperty, AccountNames) {
-  for (int i = 0; i < 100; i++) {
+  for (int i = 0; i < 60; i++) {
     std::string account = name();
-    bool force = i % 2 == 1;
-    std::vector<std::string> with_name = name_args(account);
-    auto expect = [&](std::vector<std::string> head, const char* args) {
-      head.insert(head.end(), with_name.begin(), with_name.end());
-      ASSERT_EQ(run(args), head) << i << " " << args;
-    };
-    char status[kStatusArgsCap], start[kStartArgsCap], cancel[kCancelArgsCap];
-    status_args(account.c_str(), status);
-    start_args(account.c_str(), force, start);
-    cancel_args(account.c_str(), cancel);
-    expect({"--status"}, status);
-    expect(force ? std::vector<std::string>{"--start", "--force"}
-                 : std::vector<std::string>{"--start"},
-           start);
-    expect({"--cancel"}, cancel);
+    tool_args status, start, cancel;
+    status_args(account.c_str(), &status);
+    start_args(account.c_str(), i % 2 == 1, &start);
+    cancel_args(account.c_str(), &cancel);
+    for (const tool_args* args : {&status, &start, &cancel}) expect_same(FAKE_TOOL_PATH, *args, i);
+  }
+}
+
+TEST_F(QuotingProperty, ToolNames) {
+  // Links to the fake tool under hostile names that still fit the tool's area.
+  for (int i = 0; i < 60; i++) {
+    std::string leaf = "t" + hostile(120);  // never "." or ".."
+    for (char& c : leaf)
+      if (c == '/') c = '_';
+    std::string tool = (dir_ / leaf).string();
+    std::filesystem::remove(tool);
+    std::filesystem::create_symlink(FAKE_TOOL_PATH, tool);
+    tool_args args;
+    status_args("", &args);
+    expect_same(tool.c_str(), args, i);
   }
 }
 

@@ -30,11 +30,7 @@ int64_t in_ms(int64_t expires_at) {
 
 int action_refresh(const char* name) {
   char path[kPathCap];
-  if (name[0] != '\0') {
-    account_file(name, path);
-  } else {
-    creds_path(path);
-  }
+  credentials_file(name, path);
   if (!file_exists(path)) {
     return fail("no_credentials", "there is no credentials file on this node; start a login first");
   }
@@ -43,8 +39,8 @@ int action_refresh(const char* name) {
   collect_status(&rec, name);
   int64_t before = rec.expires_at;
 
-  char args[kRefreshArgsCap];
-  refresh_args(path, args);
+  tool_args args;
+  refresh_args(path, &args);
   buf capture{};
   int ran = run_capture(refresh_bin(), args, &capture);
   buf_free(&capture);  // only the credentials file tells whether it worked

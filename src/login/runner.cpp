@@ -1,19 +1,46 @@
 #include "login/runner.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "support/cut.h"
 
-static bool is_space(char c) {
+namespace {
+
+// What a tool never sees: the node password and what the request carried.
+const char* const kHiddenFromTools[] = {"BOT_PASSWORD", "HTTP_X_BOT_PASSWORD", "HTTP_AUTHORIZATION",
+                                        "HTTP_COOKIE",  "QUERY_STRING",        nullptr};
+
+// When the request's runs must have ended (monotonic ms); 0: no deadline;
+// -1: not started yet.
+int64_t g_budget_end = -1;
+
+bool is_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-static const char* tool_name(const char* var, const char* fallback) {
+const char* tool_name(const char* var, const char* fallback) {
   const char* v = env_setting(var);
   return v != nullptr ? v : fallback;
 }
+
+// Whether the quoted tool fits its area. One that does not is never run:
+// cut, it could name another program.
+bool tool_fits(const char* tool) {
+  size_t quoted = 2;
+  for (const char* p = tool; *p != '\0'; p++)
+    quoted += shell_escapes(static_cast<unsigned char>(*p)) ? 2 : 1;
+  return quoted < kQuotedToolCap;
+}
+
+// Appends text to line at *at, cutting what does not fit.
+void append(char* line, size_t* at, const char* text) {
+  copy_cut(line + *at, kLineCap - *at, text);
+  *at += strlen(line + *at);
+}
+
+}  // namespace
 
 const char* login_bin() {
   return tool_name("QUORIN_LOGIN_BIN", "tellumar-quorincode-login");
@@ -42,36 +69,79 @@ void shell_quote_into(const char* value, char* dst, size_t cap) {
 int tool_timeout() {
   const char* v = env_get("QUORIN_TOOL_TIMEOUT");
   if (v == nullptr || v[0] == '\0') return kToolTimeoutDefault;
-  constexpr int kMax = 1000000;  // beyond any web server's patience; keeps ms in range
   int seconds = 0;
   for (const char* p = v; *p != '\0'; p++) {
     if (*p < '0' || *p > '9') return kToolTimeoutDefault;
-    seconds = std::min(kMax, seconds * 10 + (*p - '0'));
+    seconds = std::min(kToolTimeoutMax, seconds * 10 + (*p - '0'));
   }
   return seconds;
 }
 
+void tool_budget_start() {
+  tool_budget_start_ms(int64_t{tool_timeout()} * 1000);
+}
+
+void tool_budget_start_ms(int64_t ms) {
+  g_budget_end = ms > 0 ? monotonic_ms() + ms : 0;
+}
+
+int64_t tool_budget_left() {
+  if (g_budget_end < 0) tool_budget_start();
+  if (g_budget_end == 0) return -1;
+  return std::max<int64_t>(0, g_budget_end - monotonic_ms());
+}
+
+bool command_line(const char* tool, const tool_args& args, char line[kLineCap]) {
+  if (!tool_fits(tool)) return false;
+  shell_quote_into(tool, line, kQuotedToolCap);
+  size_t at = strlen(line);
+  for (int i = 0; i < args.count; i++) {
+    append(line, &at, " ");
+    if (args.quoted[i] && at + 3 <= kLineCap) {
+      shell_quote_into(args.word[i], line + at, kLineCap - at);
+      at += strlen(line + at);
+    } else {
+      append(line, &at, args.word[i]);
+    }
+  }
+  append(line, &at, kNullStderr);
+  return true;
+}
+
 tool_run::tool_run(tool_run&& other) noexcept
-    : sh(other.sh), running(other.running), timed_out(other.timed_out) {
-  other.running = false;
+    : proc(other.proc), early(other.early), timed_out(other.timed_out) {
+  other.proc = nullptr;
 }
 
 tool_run::~tool_run() {
-  if (running) shell_end(&sh, true);
+  int status;
+  if (proc != nullptr) proc_end(proc, true, &status);
 }
 
-tool_run start_capture(const char* tool, const char* args) {
+tool_run start_capture(const char* tool, const tool_args& args) {
   tool_run run;
   if (tool == nullptr || tool[0] == '\0') return run;
-  char quoted[512];
-  shell_quote_into(tool, quoted, sizeof quoted);
-  char line[4096];
-  if (args[0] != '\0') {
-    snprintf(line, sizeof line, "%s %s%s", quoted, args, kNullStderr);
-  } else {
-    snprintf(line, sizeof line, "%s%s", quoted, kNullStderr);
+  if (!tool_fits(tool)) {
+    run.early = -1;
+    return run;
   }
-  run.running = shell_start(line, static_cast<int64_t>(tool_timeout()) * 1000, &run.sh);
+  int64_t left = tool_budget_left();
+  if (left == 0) {
+    // The request has no time left: the run counts as one the deadline ended.
+    run.early = 1;
+    run.timed_out = true;
+    return run;
+  }
+#ifdef _WIN32
+  char line[kLineCap];
+  command_line(tool, args, line);
+  proc_command cmd{nullptr, line, kHiddenFromTools};
+#else
+  const char* argv[tool_args::kMost + 2] = {tool};
+  for (int i = 0; i < args.count; i++) argv[i + 1] = args.word[i];
+  proc_command cmd{argv, nullptr, kHiddenFromTools};
+#endif
+  run.proc = proc_start(cmd, left < 0 ? 0 : left, kToolGraceMs);
   return run;
 }
 
@@ -81,9 +151,10 @@ namespace {
 // up to a line feed or 2047 bytes, each counted up to its first NUL byte.
 constexpr size_t kPieceMax = 2047;
 
-// Reads the run's output into capture up to the bound; false when the
-// deadline passed or the bound was reached (the tool is then not waited for).
-bool read_output(shell_run* sh, buf* capture) {
+enum class read_end { output_ended, bound_reached, deadline };
+
+// Reads the run's output into capture up to the bound.
+read_end read_output(proc_run* proc, buf* capture) {
   char in[4 * kPieceMax];
   size_t start = 0, end = 0, total = 0;
   bool eof = false;
@@ -96,43 +167,58 @@ bool read_output(shell_run* sh, buf* capture) {
     if (n > 0) {
       size_t len = strnlen(in + start, n);
       total += len;
-      if (total > kCaptureMax) return false;  // the rest is never read
+      if (total > kCaptureMax) return read_end::bound_reached;  // the rest is never read
       buf_add(capture, in + start, len);
       start += n;
       continue;
     }
-    if (eof) return true;
+    if (eof) return read_end::output_ended;
     memmove(in, in + start, have);
     start = 0;
     end = have;
-    int64_t got = shell_read(sh, in + end, sizeof in - end);
-    if (got < 0) return false;
+    int64_t got = proc_read(proc, in + end, sizeof in - end);
+    if (got < 0) return read_end::deadline;
     if (got == 0) eof = true;
     end += static_cast<size_t>(got);
   }
 }
 
+void trim_capture(buf* capture) {
+  while (capture->data != nullptr && capture->len > 0 && is_space(capture->data[capture->len - 1]))
+    capture->data[--capture->len] = '\0';
+}
+
 }  // namespace
 
 int finish_capture(tool_run* run, buf* capture) {
-  if (!run->running) return 0;
-  bool whole = read_output(&run->sh, capture);
-  int status = shell_end(&run->sh, !whole);
-  run->running = false;
-  run->timed_out = run->sh.timed_out;
-  if (run->timed_out && capture->data != nullptr) {
-    // An answer cut short is no answer.
-    capture->len = 0;
-    capture->data[0] = '\0';
+  if (run->proc == nullptr) return run->early;
+  read_end how = read_output(run->proc, capture);
+  int status = 0;
+  proc_result result = proc_end(run->proc, how != read_end::output_ended, &status);
+  run->proc = nullptr;
+  trim_capture(capture);
+  switch (result) {
+    case proc_result::not_found:
+      return -1;
+    case proc_result::not_started:
+      return 0;
+    case proc_result::timed_out:
+      // A reply whose output had ended stands, however long the tool lingered.
+      if (how == read_end::output_ended && last_json_line(capture) != nullptr) return 1;
+      run->timed_out = true;
+      if (capture->data != nullptr) {
+        capture->len = 0;  // an answer cut short is no answer
+        capture->data[0] = '\0';
+      }
+      return 1;
+    case proc_result::finished:
+    case proc_result::output_cut:
+      break;
   }
-
-  while (capture->data != nullptr && capture->len > 0 && is_space(capture->data[capture->len - 1]))
-    capture->data[--capture->len] = '\0';
-  if (run->timed_out) return 1;
-  return shell_not_found(status) ? -1 : 1;
+  return 1;
 }
 
-int run_capture(const char* tool, const char* args, buf* capture) {
+int run_capture(const char* tool, const tool_args& args, buf* capture) {
   tool_run run = start_capture(tool, args);
   return finish_capture(&run, capture);
 }

@@ -6,12 +6,16 @@
 #include <cstring>
 #include <string>
 
+#include "platform/platform.h"
+
 #ifdef _WIN32
 #include <filesystem>
 #include <fstream>
 #else
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
 #endif
 
 namespace {
@@ -48,6 +52,37 @@ TEST(ShellQuoteInto, WrapsEscapesAndCuts) {
   cases[8] = {"ab$", 7, "\"ab$\""};
 #endif
   for (const auto& c : cases) EXPECT_EQ(quote(c.value, c.cap), c.quoted) << c.value;
+}
+
+// The command shell's line (Windows runs it; on POSIX it is what /bin/sh
+// was handed before the tools were started directly).
+TEST(CommandLine, QuotesTheToolAndTheMarkedWords) {
+  tool_args finish, status;
+  finish_args("a$b\"c", "work", true, &finish);
+  status_args("work", &status);
+  const std::string fits(kQuotedToolCap - 3, 't');  // with its quotes and NUL: the whole area
+  const std::string too_long = fits + "x";
+  const std::string null_stderr = kNullStderr;
+  struct {
+    std::string tool;
+    const tool_args* args;
+    std::string line;  // "": not rendered
+  } cases[] = {
+#ifdef _WIN32
+      {"t\"x", &finish, "\"t\\\"x\" --finish \"a$b\\\"c\" --name \"work\" --force"},
+#else
+      {"t\"x", &finish, "\"t\\\"x\" --finish \"a\\$b\\\"c\" --name \"work\" --force"},
+#endif
+      {"tool", &status, "\"tool\" --status --name work"},
+      {fits, &status, "\"" + fits + "\" --status --name work"},
+      {too_long, &status, ""},
+  };
+  for (const auto& c : cases) {
+    char line[kLineCap];
+    bool rendered = command_line(c.tool.c_str(), *c.args, line);
+    EXPECT_EQ(rendered, !c.line.empty()) << c.tool.size() << " bytes";
+    EXPECT_EQ(rendered ? std::string(line) : "", c.line.empty() ? "" : c.line + null_stderr);
+  }
 }
 
 buf captured(const std::string& bytes) {
@@ -113,53 +148,133 @@ TEST(ToolTimeout, ReadsWholeSecondsElse45) {
 }
 
 #ifndef _WIN32
-// Runs a tiny shell script as the tool.
-struct script_tool {
-  std::string path;
-  explicit script_tool(const std::string& body) {
-    char tmpl[] = "/tmp/runner-test-XXXXXX";
-    int fd = mkstemp(tmpl);
-    path = tmpl;
-    std::string text = "#!/bin/sh\n" + body + "\n";
-    EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    close(fd);
-    chmod(path.c_str(), 0755);
+
+namespace fs = std::filesystem;
+
+// A folder of its own with tiny shell scripts as tools.
+class Runner : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("runner-test-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    tool_budget_start_ms(0);
   }
-  ~script_tool() { unlink(path.c_str()); }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string script(const std::string& name, const std::string& body) {
+    std::string path = (dir_ / name).string();
+    FILE* f = fopen(path.c_str(), "w");
+    fprintf(f, "#!/bin/sh\n%s\n", body.c_str());
+    fclose(f);
+    chmod(path.c_str(), 0755);
+    return path;
+  }
+  std::string at(const std::string& name) const { return (dir_ / name).string(); }
+  fs::path dir_;
 };
 
-TEST(RunCapture, CapturesAndStripsTrailingWhiteSpace) {
-  script_tool tool("printf 'progress\\n{\"ok\":true}\\r\\n \\t\\n'; echo oops >&2; exit 3");
-  buf out{};
-  EXPECT_EQ(run_capture(tool.path.c_str(), "", &out), 1);
-  EXPECT_EQ(std::string(out.data, out.len), "progress\n{\"ok\":true}");
-  buf_free(&out);
+TEST_F(Runner, WhatARunGives) {
+  tool_args none, spaced;
+  spaced.word[0] = "--status";
+  spaced.word[1] = "--name";
+  spaced.word[2] = "a b";
+  spaced.count = 3;
+  struct {
+    const char* what;
+    std::string body;  // the tool's script; "" for the tool names below
+    std::string tool;  // when there is no script
+    const tool_args* args;
+    int64_t budget_ms;
+    int result;
+    const char* capture;  // null: nothing appended
+    bool timed_out;
+  } cases[] = {
+      {"reply, stderr, exit status",
+       "printf 'progress\\n{\"ok\":true}\\r\\n \\t\\n'; echo oops >&2; exit 3", "", &none, 0, 1,
+       "progress\n{\"ok\":true}", false},
+      {"words as they stand", "for a in \"$@\"; do printf '[%s]' \"$a\"; done", "", &spaced, 0, 1,
+       "[--status][--name][a b]", false},
+      {"no output", "exit 0", "", &none, 0, 1, nullptr, false},
+      {"not on this node", "", "/nonexistent/quorin-tool", &none, 0, -1, nullptr, false},
+      {"a wrapper whose program is missing", "exit 127", "", &none, 0, -1, nullptr, false},
+      {"no name", "", "", &none, 0, 0, nullptr, false},
+      {"256 KiB kept, in whole pieces",
+       "i=0; while [ $i -lt 300 ]; do printf '%0999d\\n' 0; i=$((i+1)); done", "", &none, 0, 1,
+       "<261999 bytes>", false},
+      {"a reply, then hung", "echo '{\"ok\":true}'; exec sleep 5", "", &none, 100, 1, "", true},
+      {"a whole reply, then lingering", "echo '{\"ok\":true}'; exec >&-; exec sleep 5", "", &none,
+       100, 1, "{\"ok\":true}", false},
+      {"whole output without a reply, then lingering", "echo progress; exec >&-; exec sleep 5", "",
+       &none, 100, 1, "", true},
+  };
+  for (const auto& c : cases) {
+    std::string tool = c.body.empty() ? c.tool : script("tool", c.body);
+    tool_budget_start_ms(c.budget_ms);
+    buf out{};
+    tool_run run = start_capture(tool.c_str(), *c.args);
+    EXPECT_EQ(finish_capture(&run, &out), c.result) << c.what;
+    EXPECT_EQ(run.timed_out, c.timed_out) << c.what;
+    std::string got = out.data == nullptr ? "<nothing>" : std::string(out.data, out.len);
+    if (got.size() > 1000) got = "<" + std::to_string(got.size()) + " bytes>";
+    EXPECT_EQ(got, c.capture != nullptr ? c.capture : "<nothing>") << c.what;
+    buf_free(&out);
+  }
 }
 
-TEST(RunCapture, PassesTheArgumentLine) {
-  script_tool tool("for a in \"$@\"; do printf '[%s]' \"$a\"; done");
-  buf out{};
-  EXPECT_EQ(run_capture(tool.path.c_str(), "--status --name \"a b\"", &out), 1);
-  EXPECT_EQ(std::string(out.data, out.len), "[--status][--name][a b]");
-  buf_free(&out);
+// A name that does not fit its area is not run cut short, which would name
+// another program.
+TEST_F(Runner, ToolNameTooLongIsNotRun) {
+  std::string deep = dir_.string();
+  while (deep.size() < kQuotedToolCap - 60) deep += "/" + std::string(40, 'd');
+  fs::create_directories(deep);
+  std::string program = deep + "/" + std::string(kQuotedToolCap - 3 - deep.size() - 1, 'p');
+  ASSERT_EQ(program.size(), kQuotedToolCap - 3);
+  FILE* f = fopen(program.c_str(), "w");
+  fprintf(f, "#!/bin/sh\necho ran\n");
+  fclose(f);
+  chmod(program.c_str(), 0755);
+  struct {
+    std::string tool;
+    int result;
+    const char* capture;
+  } cases[] = {
+      {program, 1, "ran"},
+      {program + "xyzzy", -1, ""},
+  };
+  for (const auto& c : cases) {
+    tool_args args;
+    status_args("", &args);
+    buf out{};
+    EXPECT_EQ(run_capture(c.tool.c_str(), args, &out), c.result) << c.tool.size();
+    EXPECT_EQ(std::string(out.data != nullptr ? out.data : "", out.len), c.capture);
+    buf_free(&out);
+  }
 }
 
-TEST(RunCapture, NotOnThisNodeAndNotStarted) {
-  buf out{};
-  EXPECT_EQ(run_capture("/nonexistent/quorin-tool", "--status", &out), -1);
-  EXPECT_EQ(out.data, nullptr);
-  EXPECT_EQ(run_capture("", "--status", &out), 0);
-  EXPECT_EQ(run_capture(nullptr, "", &out), 0);
-  EXPECT_EQ(out.data, nullptr);
-}
-
-TEST(RunCapture, StopsAt256KiB) {
-  // 300 lines of 1000 bytes: the capture keeps whole pieces up to the bound.
-  script_tool tool("i=0; while [ $i -lt 300 ]; do printf '%0999d\\n' 0; i=$((i+1)); done");
-  buf out{};
-  EXPECT_EQ(run_capture(tool.path.c_str(), "", &out), 1);
-  EXPECT_EQ(out.len, 262u * 1000 - 1);  // the last kept line lost its line feed
-  buf_free(&out);
+// All the runs of a request share its deadline.
+TEST_F(Runner, OneDeadlineForTheRequest) {
+  std::string hung = script("hung", "exec sleep 5");
+  std::string marks = script("marks", "echo ran >" + at("ran") + "; echo '{}'");
+  tool_args none;
+  tool_budget_start_ms(150);
+  int64_t t0 = monotonic_ms();
+  struct {
+    const std::string& tool;
+    bool ran;
+  } runs[] = {{hung, true}, {marks, false}};
+  for (const auto& r : runs) {
+    buf out{};
+    tool_run run = start_capture(r.tool.c_str(), none);
+    EXPECT_EQ(finish_capture(&run, &out), 1);
+    EXPECT_TRUE(run.timed_out);
+    EXPECT_EQ(out.len, 0u);
+    buf_free(&out);
+  }
+  int64_t took = monotonic_ms() - t0;
+  EXPECT_GE(took, 150);
+  EXPECT_LT(took, 1500) << "the second run was not given time of its own";
+  EXPECT_FALSE(fs::exists(at("ran"))) << "a run with no time left was started";
 }
 
 bool pid_alive(const std::string& pid) {
@@ -185,40 +300,19 @@ std::string read_text(const std::string& path) {
 }
 
 // A run started and never finished must not leave its tool behind.
-TEST(RunCapture, UnfinishedRunEndsItsTool) {
-  std::string pid_file = "/tmp/runner-test-pid-" + std::to_string(getpid());
-  script_tool tool("echo $$ > " + pid_file + "; exec sleep 60");
+TEST_F(Runner, UnfinishedRunEndsItsTool) {
+  std::string tool = script("tool", "echo $$ > " + at("pid") + "; exec sleep 60");
+  tool_args none;
   {
-    tool_run run = start_capture(tool.path.c_str(), "");
-    ASSERT_TRUE(run.running);
-    for (int i = 0; i < 300 && read_text(pid_file).empty(); i++) usleep(10000);
+    tool_run run = start_capture(tool.c_str(), none);
+    ASSERT_NE(run.proc, nullptr);
+    for (int i = 0; i < 300 && read_text(at("pid")).empty(); i++) usleep(10000);
     tool_run moved = std::move(run);
-    EXPECT_FALSE(run.running);
+    EXPECT_EQ(run.proc, nullptr);
   }
-  std::string pid = read_text(pid_file);
-  unlink(pid_file.c_str());
+  std::string pid = read_text(at("pid"));
   ASSERT_FALSE(pid.empty());
   EXPECT_FALSE(pid_alive(pid));
-}
-
-TEST(RunCapture, DeadlineDropsTheOutput) {
-  set_env("QUORIN_TOOL_TIMEOUT", "1");
-  script_tool tool("echo '{\"ok\":true}'; exec sleep 60");
-  tool_run run = start_capture(tool.path.c_str(), "");
-  buf out{};
-  EXPECT_EQ(finish_capture(&run, &out), 1);
-  EXPECT_TRUE(run.timed_out);
-  EXPECT_EQ(out.len, 0u);
-  buf_free(&out);
-  set_env("QUORIN_TOOL_TIMEOUT", nullptr);
-}
-
-TEST(RunCapture, NoOutputStillRan) {
-  script_tool tool("exit 0");
-  buf out{};
-  EXPECT_EQ(run_capture(tool.path.c_str(), "", &out), 1);
-  EXPECT_EQ(last_json_line(&out), nullptr);
-  buf_free(&out);
 }
 
 #else  // _WIN32
@@ -244,12 +338,24 @@ struct batch_tool {
   }
 };
 
+tool_args words(std::initializer_list<const char*> list, bool quoted = false) {
+  tool_args args;
+  for (const char* w : list) {
+    args.quoted[args.count] = quoted;
+    args.word[args.count++] = w;
+  }
+  return args;
+}
+
 // cmd /c drops the first and the last quote of a line holding more than two,
 // so a quoted argument would cost the tool its name.
 TEST(RunCapture, ArgumentLineWithQuotesReachesTheTool) {
   batch_tool tool("echo [%~1][%~2][%~3]");
+  tool_args args;
+  status_args("a b", &args);
+  args.quoted[2] = true;
   buf out{};
-  EXPECT_EQ(run_capture(tool.path.c_str(), "--status --name \"a b\"", &out), 1);
+  EXPECT_EQ(run_capture(tool.path.c_str(), args, &out), 1);
   EXPECT_EQ(std::string(out.data ? out.data : "", out.len), "[--status][--name][a b]");
   buf_free(&out);
 }
@@ -258,7 +364,7 @@ TEST(RunCapture, ArgumentLineWithQuotesReachesTheTool) {
 TEST(RunCapture, OutputArrivesByteForByte) {
   batch_tool tool("type \"%~dp0data.bin\"", "progress \x1a\r\n{\"ok\":true}\r\n");
   buf out{};
-  EXPECT_EQ(run_capture(tool.path.c_str(), "", &out), 1);
+  EXPECT_EQ(run_capture(tool.path.c_str(), words({}), &out), 1);
   EXPECT_EQ(std::string(out.data ? out.data : "", out.len), "progress \x1a\r\n{\"ok\":true}");
   buf_free(&out);
 }
@@ -266,11 +372,12 @@ TEST(RunCapture, OutputArrivesByteForByte) {
 TEST(RunCapture, NotOnThisNodeAndNotStarted) {
   batch_tool exits("exit /b 3");  // ran, whatever its exit code
   buf out{};
-  EXPECT_EQ(run_capture(exits.path.c_str(), "--status", &out), 1);
+  EXPECT_EQ(run_capture(exits.path.c_str(), words({"--status"}), &out), 1);
   // cmd answers a missing command with exit code 9009.
-  EXPECT_EQ(run_capture("C:\\nonexistent\\quorin-tool.exe", "--status", &out), -1);
-  EXPECT_EQ(run_capture("C:\\nonexistent\\quorin-tool.exe", "--name \"a\"", &out), -1);
-  EXPECT_EQ(run_capture("", "--status", &out), 0);
+  EXPECT_EQ(run_capture("C:\\nonexistent\\quorin-tool.exe", words({"--status"}), &out), -1);
+  EXPECT_EQ(run_capture("C:\\nonexistent\\quorin-tool.exe", words({"--name", "a"}, true), &out),
+            -1);
+  EXPECT_EQ(run_capture("", words({"--status"}), &out), 0);
   EXPECT_EQ(out.data, nullptr);
 }
 

@@ -14,8 +14,8 @@ constexpr char kDefaultHint[] =
 }  // namespace
 
 int action_start(const char* name, bool force) {
-  char args[kStartArgsCap];
-  start_args(name, force, args);
+  tool_args args;
+  start_args(name, force, &args);
 
   buf capture{};
   const char* line = login_reply(args, &capture, "start_failed");
@@ -49,8 +49,8 @@ int action_start(const char* name, bool force) {
 }
 
 int action_cancel(const char* name) {
-  char args[kCancelArgsCap];
-  cancel_args(name, args);
+  tool_args args;
+  cancel_args(name, &args);
   buf capture{};
   run_capture(login_bin(), args, &capture);  // whatever happens, the answer is the same
   buf_free(&capture);

@@ -1,54 +1,58 @@
 #include "login/tool_args.h"
 
-#include <cstdio>
-
-#include "login/runner.h"
-
 namespace {
 
-const char* force_option(bool force) {
-  return force ? " --force" : "";
+void add(tool_args* out, const char* word, bool quoted = false) {
+  if (out->count >= tool_args::kMost) return;  // the builders below never reach it
+  out->word[out->count] = word;
+  out->quoted[out->count] = quoted;
+  out->count++;
 }
 
-// " --name " and the name, quoted or as it stands; empty for the default account.
-void name_option(const char* name, bool quote, char out[kNameOptionCap]) {
-  out[0] = '\0';
+void force_option(tool_args* out, bool force) {
+  if (force) add(out, "--force");
+}
+
+// "--name" and the name, quoted on the line or as it stands; nothing for the
+// default account.
+void name_option(tool_args* out, const char* name, bool quote) {
   if (name[0] == '\0') return;
-  char quoted[kQuotedNameCap];
-  if (quote) shell_quote_into(name, quoted, sizeof quoted);
-  snprintf(out, kNameOptionCap, " --name %s", quote ? quoted : name);
+  add(out, "--name");
+  add(out, name, quote);
 }
 
 }  // namespace
 
-void status_args(const char* name, char out[kStatusArgsCap]) {
-  char opt[kNameOptionCap];
-  name_option(name, false, opt);
-  snprintf(out, kStatusArgsCap, "--status%s", opt);
+void status_args(const char* name, tool_args* out) {
+  *out = tool_args{};
+  add(out, "--status");
+  name_option(out, name, false);
 }
 
-void start_args(const char* name, bool force, char out[kStartArgsCap]) {
-  char opt[kNameOptionCap];
-  name_option(name, true, opt);
-  snprintf(out, kStartArgsCap, "--start%s%s", force_option(force), opt);
+void start_args(const char* name, bool force, tool_args* out) {
+  *out = tool_args{};
+  add(out, "--start");
+  force_option(out, force);
+  name_option(out, name, true);
 }
 
-void cancel_args(const char* name, char out[kCancelArgsCap]) {
-  char opt[kNameOptionCap];
-  name_option(name, true, opt);
-  snprintf(out, kCancelArgsCap, "--cancel%s", opt);
+void cancel_args(const char* name, tool_args* out) {
+  *out = tool_args{};
+  add(out, "--cancel");
+  name_option(out, name, true);
 }
 
-void finish_args(const char* code, const char* name, bool force, char out[kFinishArgsCap]) {
-  char quoted[kQuotedCodeCap];
-  shell_quote_into(code, quoted, sizeof quoted);
-  char opt[kNameOptionCap];
-  name_option(name, true, opt);
-  snprintf(out, kFinishArgsCap, "--finish %s%s%s", quoted, opt, force_option(force));
+void finish_args(const char* code, const char* name, bool force, tool_args* out) {
+  *out = tool_args{};
+  add(out, "--finish");
+  add(out, code, true);
+  name_option(out, name, true);
+  force_option(out, force);
 }
 
-void refresh_args(const char* creds_path, char out[kRefreshArgsCap]) {
-  char quoted[kQuotedPathCap];
-  shell_quote_into(creds_path, quoted, sizeof quoted);
-  snprintf(out, kRefreshArgsCap, "--credentials-file %s --force", quoted);
+void refresh_args(const char* creds_path, tool_args* out) {
+  *out = tool_args{};
+  add(out, "--credentials-file");
+  add(out, creds_path, true);
+  add(out, "--force");
 }

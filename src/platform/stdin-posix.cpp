@@ -1,47 +1,33 @@
 // POSIX side of reading the request body: plain read(2) on descriptor 0, so
-// nothing is buffered ahead of what the caller counts.
+// nothing is buffered ahead of what the caller counts, with poll(2) bounding
+// the wait for a sender that stalls.
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <ctime>
 
 #include "platform/platform.h"
 
-size_t stdin_read(char* dst, size_t len) {
-  size_t got = 0;
-  while (got < len) {
-    ssize_t r = read(0, dst + got, len - got);
-    if (r > 0) {
-      got += static_cast<size_t>(r);
-    } else if (r < 0 && errno == EINTR) {
-      continue;
-    } else {
-      break;
-    }
-  }
-  return got;
-}
+namespace {
 
-static int64_t now_millis() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-uint64_t stdin_discard(uint64_t len, int timeout_ms) {
-  const int64_t deadline = now_millis() + timeout_ms;
+// Reads up to len bytes into dst (thrown away when dst is null) until the
+// end of input or timeout_ms in all; gives the count.
+uint64_t take(char* dst, uint64_t len, int timeout_ms) {
+  const int64_t deadline = monotonic_ms() + timeout_ms;
   char chunk[65536];
   uint64_t done = 0;
   while (done < len) {
-    int64_t left = deadline - now_millis();
+    int64_t left = deadline - monotonic_ms();
     if (left <= 0) break;
     pollfd p{0, POLLIN, 0};
     int ready = poll(&p, 1, static_cast<int>(left));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) break;
-    size_t want = len - done < sizeof chunk ? static_cast<size_t>(len - done) : sizeof chunk;
-    ssize_t r = read(0, chunk, want);
+    char* to = dst != nullptr ? dst + done : chunk;
+    size_t want = static_cast<size_t>(
+        std::min<uint64_t>(len - done, dst != nullptr ? len - done : sizeof chunk));
+    ssize_t r = read(0, to, want);
     if (r > 0) {
       done += static_cast<uint64_t>(r);
     } else if (r < 0 && (errno == EINTR || errno == EAGAIN)) {
@@ -51,4 +37,14 @@ uint64_t stdin_discard(uint64_t len, int timeout_ms) {
     }
   }
   return done;
+}
+
+}  // namespace
+
+size_t stdin_read(char* dst, size_t len, int timeout_ms) {
+  return static_cast<size_t>(take(dst, len, timeout_ms));
+}
+
+uint64_t stdin_discard(uint64_t len, int timeout_ms) {
+  return take(nullptr, len, timeout_ms);
 }

@@ -16,18 +16,19 @@ static uint64_t length_value(const char* s) {
 }
 
 request_body body_announced() {
-  return request_body{length_value(env_get("CONTENT_LENGTH")), 0};
+  return request_body{length_value(env_get("CONTENT_LENGTH")), 0, false};
 }
 
 size_t body_read(request_body* body, char* dst, size_t len) {
   uint64_t left = body->announced - body->consumed;
   if (len > left) len = static_cast<size_t>(left);
-  size_t got = len == 0 ? 0 : stdin_read(dst, len);
+  size_t got = len == 0 ? 0 : stdin_read(dst, len, kDrainMillis);
   body->consumed += got;
+  if (got < len) body->stalled = true;
   return got;
 }
 
 void body_drain(request_body* body) {
-  if (body->consumed >= body->announced) return;
+  if (body->consumed >= body->announced || body->stalled) return;
   body->consumed += stdin_discard(body->announced - body->consumed, kDrainMillis);
 }

@@ -12,15 +12,18 @@ inline constexpr uint64_t kDrainMax = uint64_t{16} << 20;
 inline constexpr int kDrainMillis = 3000;
 
 struct request_body {
-  uint64_t announced;  // CONTENT_LENGTH in bytes (at most kDrainMax), 0 when absent or unusable
-  uint64_t consumed;   // bytes taken from standard input so far
+  uint64_t announced;    // CONTENT_LENGTH in bytes (at most kDrainMax), 0 when absent or unusable
+  uint64_t consumed;     // bytes taken from standard input so far
+  bool stalled = false;  // a read ended before its bytes came: the sender is not waited for again
 };
 
 // The body this request announces, nothing read yet.
 request_body body_announced();
 
-// Reads up to len bytes of the body into dst, never past what was announced; gives the count.
+// Reads up to len bytes of the body into dst, never past what was announced,
+// waiting at most kDrainMillis; gives the count.
 size_t body_read(request_body* body, char* dst, size_t len);
 
-// Reads and discards what is left of the announced body, within kDrainMax and kDrainMillis.
+// Reads and discards what is left of the announced body, within kDrainMax and
+// kDrainMillis; nothing after a read that the sender stalled.
 void body_drain(request_body* body);

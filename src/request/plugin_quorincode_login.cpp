@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "login/runner.h"
 #include "platform/platform.h"
 #include "request/actions.h"
 #include "request/body.h"
@@ -111,6 +112,7 @@ int plugin_main(int argc, char** argv) {
     }
   }
 
+  tool_budget_start();  // one deadline for all the request's tool runs
   request_body body = body_announced();
   int status = answer_request(&body);
   // The answer leaves first; then whatever the action did not read of the body.

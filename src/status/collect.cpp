@@ -45,8 +45,8 @@ void read_credentials(status_rec* rec, const char* name) {
 }
 
 tool_run start_login_status(const char* name) {
-  char args[kStatusArgsCap];
-  status_args(name, args);
+  tool_args args;
+  status_args(name, &args);
   return start_capture(login_bin(), args);
 }
 

@@ -88,6 +88,14 @@ void account_file(const char* name, char out[kPathCap]) {
   format_cut(out, kPathCap, "%s%c%s.json", dir, kPathSep, name);
 }
 
+void credentials_file(const char* name, char out[kPathCap]) {
+  if (name[0] != '\0') {
+    account_file(name, out);
+  } else {
+    creds_path(out);
+  }
+}
+
 void profile_path(char out[kPathCap]) {
   char dir[kPathCap];
   folder("QUORIN_ENV_DIR", "tellumar-env", dir);

@@ -29,6 +29,10 @@ void accounts_dir(char out[kPathCap]);
 // The credentials file of the named account.
 void account_file(const char* name, char out[kPathCap]);
 
+// The credentials file of an account: the named account's, or the default
+// one for the empty name.
+void credentials_file(const char* name, char out[kPathCap]);
+
 // The profile file inside the environment folder.
 void profile_path(char out[kPathCap]);
 
