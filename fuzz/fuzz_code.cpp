@@ -8,8 +8,8 @@
 
 #include "fake_platform.h"
 #include "login/code.h"
-#include "login/runner.h"
-#include "login/tool_args.h"
+#include "tool/runner.h"
+#include "tool/tool_args.h"
 #include "platform/platform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

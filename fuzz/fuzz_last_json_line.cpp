@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "login/runner.h"
+#include "tool/runner.h"
 #include "support/json_read.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fields.h"
-#include "request/query.h"
+#include "cgi/query.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto f = split_fields(data, size, 2);

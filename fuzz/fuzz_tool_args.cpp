@@ -14,10 +14,10 @@
 #include "fake_platform.h"
 #include "fields.h"
 #include "login/code.h"
-#include "login/runner.h"
-#include "login/tool_args.h"
+#include "tool/runner.h"
+#include "tool/tool_args.h"
 #include "platform/platform.h"
-#include "request/query.h"
+#include "cgi/query.h"
 #include "status/locations.h"
 #include "support/cut.h"
 

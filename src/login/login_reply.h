@@ -1,7 +1,7 @@
 // Running the login CLI for an action that answers from its reply line.
 #pragma once
 
-#include "login/tool_args.h"
+#include "tool/tool_args.h"
 #include "support/buf.h"
 
 // Runs the login CLI with args and gives its reply line inside capture. When

@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "login/runner.h"
+#include "tool/runner.h"
 #include "platform/node_info.h"
 #include "platform/platform.h"
-#include "request/respond.h"
+#include "cgi/respond.h"
 #include "request/usage.h"
 #include "status/collect.h"
 #include "status/locations.h"

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "request/query.h"
-#include "request/respond.h"
+#include "cgi/query.h"
+#include "cgi/respond.h"
 
 // Compares a candidate with the password in time that depends only on the
 // password's length, so a wrong guess tells nothing about how close it was.

@@ -3,14 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "login/runner.h"
+#include "tool/runner.h"
 #include "platform/platform.h"
-#include "request/actions.h"
-#include "request/body.h"
+#include "actions/actions.h"
+#include "cgi/body.h"
 #include "request/check.h"
 #include "request/gate.h"
-#include "request/query.h"
-#include "request/respond.h"
+#include "cgi/query.h"
+#include "cgi/respond.h"
 #include "request/usage.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include <cstring>
 
-#include "request/actions.h"
+#include "actions/actions.h"
 #include "request/page_assets.h"
-#include "request/respond.h"
+#include "cgi/respond.h"
 
 namespace {
 

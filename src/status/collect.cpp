@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "login/runner.h"
-#include "login/tool_args.h"
+#include "tool/runner.h"
+#include "tool/tool_args.h"
 #include "platform/platform.h"
 #include "status/locations.h"
 #include "status/scan_creds.h"

@@ -1,7 +1,7 @@
 #include "status/status_doc.h"
 
-#include "request/actions.h"
-#include "request/respond.h"
+#include "actions/actions.h"
+#include "cgi/respond.h"
 #include "status/collect.h"
 
 namespace {

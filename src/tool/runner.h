@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "login/tool_args.h"
+#include "tool/tool_args.h"
 #include "platform/process.h"
 #include "support/buf.h"
 

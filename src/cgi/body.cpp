@@ -1,4 +1,4 @@
-#include "request/body.h"
+#include "cgi/body.h"
 
 #include "platform/platform.h"
 

@@ -1,4 +1,4 @@
-#include "login/runner.h"
+#include "tool/runner.h"
 
 #include <gtest/gtest.h>
 
