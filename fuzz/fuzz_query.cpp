@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "fields.h"
 #include "cgi/query.h"
+#include "fields.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto f = split_fields(data, size, 2);

@@ -4,18 +4,18 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "login/code.h"
-#include "login/login_reply.h"
-#include "tool/tool_args.h"
-#include "platform/platform.h"
 #include "actions/actions.h"
+#include "actions/status.h"
 #include "cgi/body.h"
 #include "cgi/query.h"
 #include "cgi/respond.h"
+#include "login/code.h"
+#include "login/login_reply.h"
+#include "platform/platform.h"
 #include "status/collect.h"
 #include "status/locations.h"
-#include "status/status_doc.h"
 #include "support/json_read.h"
+#include "tool/tool_args.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Starting a sign-in and cancelling a pending one, both through the login CLI.
-#include "login/login_reply.h"
-#include "tool/runner.h"
-#include "tool/tool_args.h"
 #include "actions/actions.h"
 #include "cgi/respond.h"
+#include "login/login_reply.h"
 #include "support/json_read.h"
+#include "tool/runner.h"
+#include "tool/tool_args.h"
 
 namespace {
 

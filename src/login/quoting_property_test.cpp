@@ -12,13 +12,14 @@
 #include <random>
 #include <string>
 
+#include "cgi/query.h"
 #include "fake_log.h"
 #include "login/code.h"
+#include "platform/platform.h"
+#include "platform/process.h"
+#include "tool/command_line.h"
 #include "tool/runner.h"
 #include "tool/tool_args.h"
-#include "platform/process.h"
-#include "cgi/query.h"
-#include "status/locations.h"
 
 namespace {
 

@@ -5,16 +5,16 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tool/runner.h"
+#include "cgi/respond.h"
 #include "platform/node_info.h"
 #include "platform/platform.h"
-#include "cgi/respond.h"
 #include "request/usage.h"
 #include "status/collect.h"
 #include "status/locations.h"
 #include "support/buf.h"
 #include "support/cut.h"
 #include "support/json_valid.h"
+#include "tool/runner.h"
 
 namespace {
 

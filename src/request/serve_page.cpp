@@ -1,8 +1,9 @@
+#include "request/serve_page.h"
+
 #include <cstring>
 
-#include "actions/actions.h"
-#include "request/page_assets.h"
 #include "cgi/respond.h"
+#include "request/page_assets.h"
 
 namespace {
 
