@@ -1,22 +1,12 @@
 #include "cgi/body.h"
 
 #include "platform/platform.h"
-
-// Leading white space, one sign, digits up to the first other byte, as the C
-// runtime reads a decimal; negative or no digits is 0. Saturates at kDrainMax.
-static uint64_t length_value(const char* s) {
-  if (s == nullptr) return 0;
-  while (*s == ' ' || (*s >= '\t' && *s <= '\r')) s++;
-  bool neg = *s == '-';
-  if (*s == '+' || *s == '-') s++;
-  uint64_t v = 0;
-  for (; *s >= '0' && *s <= '9'; s++) v = v >= kDrainMax ? kDrainMax : v * 10 + (*s - '0');
-  if (neg) return 0;
-  return v > kDrainMax ? kDrainMax : v;
-}
+#include "support/decimal.h"
 
 request_body body_announced() {
-  return request_body{length_value(env_get("CONTENT_LENGTH")), 0, false};
+  // As the C runtime reads it; negative or no digits is 0, beyond kDrainMax kDrainMax.
+  int64_t length = decimal_prefix(env_get("CONTENT_LENGTH"), 0, kDrainMax);
+  return request_body{static_cast<uint64_t>(length), 0, false};
 }
 
 size_t body_read(request_body* body, char* dst, size_t len) {

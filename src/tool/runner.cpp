@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "support/decimal.h"
 #include "tool/command_line.h"
 
 namespace {
@@ -36,14 +37,9 @@ const char* refresh_bin() {
 }
 
 int tool_timeout() {
-  const char* v = env_get("QUORIN_TOOL_TIMEOUT");
-  if (v == nullptr || v[0] == '\0') return kToolTimeoutDefault;
-  int seconds = 0;
-  for (const char* p = v; *p != '\0'; p++) {
-    if (*p < '0' || *p > '9') return kToolTimeoutDefault;
-    seconds = std::min(kToolTimeoutMax, seconds * 10 + (*p - '0'));
-  }
-  return seconds;
+  int64_t seconds;
+  bool whole = decimal_digits(env_get("QUORIN_TOOL_TIMEOUT"), kToolTimeoutMax, &seconds);
+  return whole ? static_cast<int>(seconds) : kToolTimeoutDefault;
 }
 
 void tool_budget_start() {
