@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -32,12 +34,6 @@ const std::string& project_version() {
   }();
   return version;
 }
-
-const char* const kJsonHeaders =
-    "Content-Type: application/json; charset=utf-8\r\n"
-    "Cache-Control: no-store\r\n"
-    "X-Content-Type-Options: nosniff\r\n"
-    "\r\n";
 
 std::string error_response(int status, const std::string& reason, const std::string& error,
                            const std::string& detail) {

@@ -97,9 +97,6 @@ void side_by_side(const T& cases, F each) {
 // one place the version is written.
 const std::string& project_version();
 
-// The JSON header block of a success.
-extern const char* const kJsonHeaders;
-
 // The bytes of an error response written with a status line.
 std::string error_response(int status, const std::string& reason, const std::string& error,
                            const std::string& detail);

@@ -13,10 +13,10 @@
 #include <string>
 
 #include "cgi/query.h"
-#include "fake_log.h"
 #include "login/code.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "test_support.h"
 #include "tool/command_line.h"
 #include "tool/runner.h"
 #include "tool/tool_args.h"

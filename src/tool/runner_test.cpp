@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "test_support.h"
 #include "tool/command_line.h"
 
 #ifdef _WIN32
@@ -53,18 +54,6 @@ TEST(LastJsonLine, FindsTheLastLineStartingWithABrace) {
   }
   buf empty{};
   EXPECT_EQ(last_json_line(&empty), nullptr);
-}
-
-void set_env(const char* name, const char* value) {
-#ifdef _WIN32
-  _putenv_s(name, value != nullptr ? value : "");
-#else
-  if (value != nullptr) {
-    setenv(name, value, 1);
-  } else {
-    unsetenv(name);
-  }
-#endif
 }
 
 TEST(ToolTimeout, ReadsWholeSecondsElse45) {
@@ -213,17 +202,6 @@ TEST_F(Runner, OneDeadlineForTheRequest) {
   EXPECT_FALSE(fs::exists(at("ran"))) << "a run with no time left was started";
 }
 
-bool pid_alive(const std::string& pid) {
-  std::string stat_path = "/proc/" + pid + "/stat";
-  FILE* f = fopen(stat_path.c_str(), "r");
-  if (f == nullptr) return false;
-  char text[512] = "";
-  size_t n = fread(text, 1, sizeof text - 1, f);
-  fclose(f);
-  const char* paren = strrchr(text, ')');
-  return n > 0 && !(paren != nullptr && paren[1] == ' ' && paren[2] == 'Z');
-}
-
 std::string read_text(const std::string& path) {
   std::string text;
   if (FILE* f = fopen(path.c_str(), "r")) {
@@ -248,7 +226,7 @@ TEST_F(Runner, UnfinishedRunEndsItsTool) {
   }
   std::string pid = read_text(at("pid"));
   ASSERT_FALSE(pid.empty());
-  EXPECT_FALSE(pid_alive(pid));
+  EXPECT_FALSE(pid_alive(std::stol(pid)));
 }
 
 #else  // _WIN32
