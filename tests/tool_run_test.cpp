@@ -292,7 +292,7 @@ TEST(ToolDeadline, PluginEndedBySignalTakesItsToolAlong) {
     n.set("FAKE_SLEEP_START=60000");
     outcome o = n.get("action=start", "", [&](int pid) {
       EXPECT_TRUE(wait_for_tool(n));
-      kill(pid, sig);
+      signal_plugin(pid, sig);
     });
     EXPECT_EQ(o.exit_code, -sig) << "ended as the signal would have ended it";
     EXPECT_EQ(o.out, "");
