@@ -12,8 +12,9 @@
 # which a test sent on purpose; this script then ends by the same signal.
 set -uo pipefail
 : "${PATH:=/usr/bin:/bin}" # a caller's clean environment may have none
-out=$(mktemp) err=$(mktemp)
-trap 'rm -f "$out" "$err"' EXIT
+dir=$(mktemp -d)
+out=$dir/out err=$dir/err
+trap 'rm -rf "$dir"' EXIT
 for attempt in 1 2 3; do
   # The outer redirection keeps bash's own note of a killed run ("Killed")
   # from the caller's standard error.
@@ -27,10 +28,11 @@ for attempt in 1 2 3; do
   echo "wine-run: $note" >&2
   [ -z "${WINE_RETRY_LOG:-}" ] || echo "$note" >>"$WINE_RETRY_LOG"
 done
-cat "$out"
-cat "$err" >&2
+# Each cat only when needed: one process less for each run of a suite.
+[ ! -s "$out" ] || cat "$out"
+[ ! -s "$err" ] || cat "$err" >&2
 if [ "$status" -gt 128 ]; then
-  rm -f "$out" "$err"
+  rm -rf "$dir"
   trap - EXIT
   kill -s "$((status - 128))" $$ 2>/dev/null
 fi
