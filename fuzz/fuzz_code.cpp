@@ -8,9 +8,9 @@
 
 #include "fake_platform.h"
 #include "login/code.h"
-#include "login/runner.h"
-#include "login/tool_args.h"
 #include "platform/platform.h"
+#include "tool/command_line.h"
+#include "tool/tool_args.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char text[kCodeCap];

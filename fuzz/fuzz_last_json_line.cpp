@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "login/runner.h"
 #include "support/json_read.h"
+#include "tool/runner.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   buf capture{};

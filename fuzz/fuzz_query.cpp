@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "cgi/query.h"
 #include "fields.h"
-#include "request/query.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto f = split_fields(data, size, 2);

@@ -11,15 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "cgi/query.h"
 #include "fake_platform.h"
 #include "fields.h"
 #include "login/code.h"
-#include "login/runner.h"
-#include "login/tool_args.h"
 #include "platform/platform.h"
-#include "request/query.h"
-#include "status/locations.h"
 #include "support/cut.h"
+#include "tool/command_line.h"
+#include "tool/tool_args.h"
 
 namespace {
 

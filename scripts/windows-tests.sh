@@ -51,14 +51,16 @@ wineserver -w
 wineserver -p
 wine cmd /c exit >/dev/null 2>&1
 
-# Wine starts, not tests, are retried (scripts/wine-run.sh and the harness):
-# at most twice, each retry said, never a test that printed anything.
+# Wine starts, not tests, are retried, by scripts/wine-run.sh for the unit
+# tests and the plugin alike: at most twice, each retry said, never a run that
+# printed anything. The process suite's harness adds what only a reply shows,
+# a suite tool that wine did not start.
 echo "== windows unit tests (wine)"
 ctest --preset windows
 
 echo "== windows process-level tests (wine)"
 abs=$(pwd)/$win
-PLUGIN_TARGET=windows PLUGIN_LAUNCHER=/usr/bin/wine \
+PLUGIN_TARGET=windows PLUGIN_LAUNCHER=$(pwd)/scripts/wine-run.sh \
   PLUGIN_UNDER_TEST=$abs/plugin_quorincode_login.exe \
   FAKE_TOOL_UNDER_TEST=$abs/tests/fake_tool.exe \
   LOGIN_STANDIN_UNDER_TEST=$abs/tools/quorin-login-standin.exe \

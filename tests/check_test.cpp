@@ -11,12 +11,12 @@
 #include <string>
 
 #include "node.h"
+#include "test_support.h"
 
 namespace {
 
 // Tokens that expire on 2100-01-01 00:00 UTC, stored in milliseconds.
-const std::string kCreds =
-    R"({"quorinAiOauth":{"accessToken":"a","refreshToken":"r","expiresAt":4102444800000}})";
+const std::string kCreds = creds_json(4102444800000);
 
 outcome check(const node& n, const std::vector<std::string>& args,
               const std::vector<std::string>& windows_env = {}) {

@@ -183,11 +183,15 @@ int main(int argc, char** argv) {
       fclose(f);
     }
   }
-  if (const char* reply = setting(action, "FAKE_REPLY")) fputs(reply, stdout);
+  // A helper only holds what it was given and sleeps: FAKE_REPLY and
+  // FAKE_HELPER, which it finds too, are the tool's.
+  bool helper = action == "HELPER";
+  if (const char* reply = setting(action, "FAKE_REPLY"); reply != nullptr && !helper)
+    fputs(reply, stdout);
   fputs("noise on stderr\n", stderr);
   fflush(stdout);
   const char* detach = setting(action, "FAKE_DETACH");
-  if (setting(action, "FAKE_HELPER") != nullptr || detach != nullptr) {
+  if (!helper && (setting(action, "FAKE_HELPER") != nullptr || detach != nullptr)) {
     start_helper(detach != nullptr, detach != nullptr && strcmp(detach, "group") == 0);
     // Replies only once the helper runs (it has recorded itself and beaten).
     const char* beat = getenv("FAKE_BEAT");

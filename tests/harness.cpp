@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -32,12 +34,6 @@ const std::string& project_version() {
   }();
   return version;
 }
-
-const char* const kJsonHeaders =
-    "Content-Type: application/json; charset=utf-8\r\n"
-    "Cache-Control: no-store\r\n"
-    "X-Content-Type-Options: nosniff\r\n"
-    "\r\n";
 
 std::string error_response(int status, const std::string& reason, const std::string& error,
                            const std::string& detail) {
@@ -129,10 +125,12 @@ namespace {
 
 // Sanitizer settings pass through the clean environment so reports still work.
 const char* const kForwarded[] = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
-// What wine itself needs: its prefix, and silence on standard error. Wine adds
-// its own variables to the plugin's environment (see docs/windows.md), but
-// none that the plugin reads except USERPROFILE, HOMEDRIVE and HOMEPATH.
-const char* const kForwardedToLauncher[] = {"WINEPREFIX", "WINEDEBUG", "WINESERVER", "WINELOADER"};
+// What wine itself needs: its prefix, and silence on standard error; and where
+// the launcher counts its retries. Wine adds its own variables to the
+// plugin's environment (see docs/windows.md), but none that the plugin reads
+// except USERPROFILE, HOMEDRIVE and HOMEPATH.
+const char* const kForwardedToLauncher[] = {"WINEPREFIX", "WINEDEBUG", "WINESERVER", "WINELOADER",
+                                            "WINE_RETRY_LOG"};
 
 const std::string& empty_folder() {
   static scratch* s = new scratch();  // lives to the end of the test program
@@ -254,14 +252,6 @@ outcome run_once(const invocation& inv) {
   return res;
 }
 
-// Every response of the plugin has bytes, so a launched run that exited with a
-// failing status and no output at all never reached the plugin: the launcher
-// (wine) could not start it. Only that is tried again, at most twice, and said.
-// A run ended by a signal was ended on purpose, by a test.
-bool launcher_failed(const outcome& o) {
-  return !target().launcher.empty() && o.exit_code > 0 && o.out.empty() && o.err.empty();
-}
-
 // The value the run gives a variable, or "".
 std::string value_of(const invocation& inv, const std::string& name) {
   std::string found;
@@ -280,11 +270,15 @@ bool names_suite_tool(const invocation& inv, const char* variable) {
           tool == target_path(t.refresh_standin));
 }
 
-// Wine's process start fails now and then under load (CreateProcess gives
-// ERROR_INTERNAL_ERROR); when that hits the tool that cmd.exe starts, cmd
-// says "not recognized" (9009) and the plugin that its tool is not on this
-// node, although the tool is one of this suite's programs. Only a request
-// that did nothing else is taken for that: a refused action, or a status.
+// A start of the plugin that wine failed is retried by the launcher
+// (scripts/wine-run.sh), which sees only the exit status and the output.
+// Wine's process start also fails now and then under load (CreateProcess
+// gives ERROR_INTERNAL_ERROR); when that hits the tool that cmd.exe starts,
+// cmd says "not recognized" (9009) and the plugin that its tool is not on
+// this node, although the tool is one of this suite's programs. That only the
+// reply tells: such a request is retried here like a failed start, at most
+// twice, said and counted, and only one that did nothing else: a refused
+// action, or a status.
 bool tool_start_failed(const invocation& inv, const outcome& o) {
   if (target().launcher.empty() || !target().windows) return false;
   if (o.out.find("\"error\":\"cli_unavailable\"") != std::string::npos) {
@@ -300,28 +294,42 @@ bool tool_start_failed(const invocation& inv, const outcome& o) {
          names_suite_tool(inv, "QUORIN_LOGIN_BIN");
 }
 
-void note_retry(const std::string& what, const outcome& o, int attempt) {
-  std::string note = target().launcher + " could not start " + what + " (exit " +
-                     std::to_string(o.exit_code) + ", " +
-                     (o.out.empty() ? "no output" : "the plugin said its tool is not there") +
-                     "); retry " + std::to_string(attempt) + " of 2";
+void note_retry(const outcome& o, int attempt) {
+  std::string note = "wine could not start the plugin's tool (exit " + std::to_string(o.exit_code) +
+                     ", the plugin said its tool is not there); retry " + std::to_string(attempt) +
+                     " of 2";
   fprintf(stderr, "harness: %s\n", note.c_str());
   if (const char* log = getenv("WINE_RETRY_LOG")) std::ofstream(log, std::ios::app) << note << "\n";
 }
 
+// The parent of a process, from /proc/<pid>/stat; 0 when it is gone.
+long parent_of(const std::string& pid) {
+  std::ifstream in("/proc/" + pid + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t paren = text.rfind(')');  // "pid (name) state ppid ...", the name may hold ")"
+  return paren == std::string::npos || paren + 4 > text.size() ? 0 : atol(&text[paren + 4]);
+}
+
 }  // namespace
+
+void signal_plugin(int pid, int sig) {
+  int to = pid;
+  std::error_code ec;
+  if (!target().launcher.empty()) {
+    for (const fs::directory_entry& e : fs::directory_iterator("/proc", ec)) {
+      std::string name = e.path().filename().string();
+      if (name.find_first_not_of("0123456789") == std::string::npos && parent_of(name) == pid)
+        to = std::stoi(name);
+    }
+  }
+  kill(to, sig);
+}
 
 outcome run_plugin(const invocation& inv) {
   signal(SIGPIPE, SIG_IGN);  // a child that stops reading its body must not kill us
   outcome res = run_once(inv);
-  for (int attempt = 1; attempt <= 2; attempt++) {
-    if (launcher_failed(res)) {
-      note_retry("the plugin", res, attempt);
-    } else if (tool_start_failed(inv, res)) {
-      note_retry("the plugin's tool", res, attempt);
-    } else {
-      break;
-    }
+  for (int attempt = 1; attempt <= 2 && tool_start_failed(inv, res); attempt++) {
+    note_retry(res, attempt);
     res = run_once(inv);
   }
   // The plugin writes nothing to stderr but a shell user's wrong option (exit

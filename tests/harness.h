@@ -34,7 +34,8 @@ class scratch {
 // The programs under test and the conventions they follow. By default the
 // native build; these variables point the suite at another build:
 //   PLUGIN_UNDER_TEST      the plugin program
-//   PLUGIN_LAUNCHER        a program that runs it (wine), else it runs directly
+//   PLUGIN_LAUNCHER        a program that runs it as its one child process
+//                          (scripts/wine-run.sh), else it runs directly
 //   PLUGIN_TARGET          "windows" for a Windows build (Z:\ paths, cmd.exe)
 //   FAKE_TOOL_UNDER_TEST, LOGIN_STANDIN_UNDER_TEST, REFRESH_STANDIN_UNDER_TEST
 //                          the tools the plugin is pointed at
@@ -84,6 +85,10 @@ struct outcome {
 // Runs the plugin once and waits for it.
 outcome run_plugin(const invocation& inv);
 
+// Sends sig to the plugin whose process id `started` gave; with a launcher, to
+// the program the launcher runs at this moment.
+void signal_plugin(int pid, int sig);
+
 // Calls each(c) for every case on a thread of its own: for requests that
 // mostly wait, so a table of them takes as long as its slowest row.
 template <typename T, typename F>
@@ -96,9 +101,6 @@ void side_by_side(const T& cases, F each) {
 // The version given by project() in CMakeLists.txt, read from that file: the
 // one place the version is written.
 const std::string& project_version();
-
-// The JSON header block of a success.
-extern const char* const kJsonHeaders;
 
 // The bytes of an error response written with a status line.
 std::string error_response(int status, const std::string& reason, const std::string& error,

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "node.h"
+#include "test_support.h"
 
 namespace {
 
@@ -28,11 +29,6 @@ const std::string kDefaultHint =
 
 int64_t now() {
   return static_cast<int64_t>(time(nullptr));
-}
-
-std::string creds(int64_t expires_at) {
-  return R"({"quorinAiOauth":{"accessToken":"a","refreshToken":"r","expiresAt":)" +
-         std::to_string(expires_at) + "}}";
 }
 
 node with_fake_login(const std::string& reply) {
@@ -120,20 +116,18 @@ TEST(Start, Failures) {
 }
 
 TEST(Cancel, AlwaysTheSameAnswer) {
-  const std::string answer =
-      std::string(kJsonHeaders) + "{\"ok\":true,\"state\":\"cancelled\",\"pending\":false}\n";
   for (const char* reply : {R"({"ok":true})", R"({"ok":false,"error":"x"})", ""}) {
     node n = with_fake_login(reply);
     n.set("FAKE_EXIT=2");
     outcome o = n.get("action=cancel&name=work");
-    EXPECT_EQ(o.out, answer);
+    EXPECT_EQ(o.out, kCancelled);
     EXPECT_EQ(o.exit_code, 0);
     EXPECT_EQ(n.calls(), (argv_list{{"--cancel", "--name", "work"}}));
   }
   node n;
   n.set("QUORIN_LOGIN_BIN=" + target_path("/nonexistent/login"));
   outcome o = n.get("action=cancel");
-  EXPECT_EQ(o.out, answer);
+  EXPECT_EQ(o.out, kCancelled);
   EXPECT_EQ(o.exit_code, 0);
   node plain = with_fake_login("");
   plain.get("action=cancel&force=1");
@@ -273,10 +267,6 @@ const std::string kNoCredentials =
     std::string(kJsonHeaders) +
     "{\"ok\":false,\"error\":\"no_credentials\",\"detail\":\"there is no credentials file on this "
     "node; start a login first\"}\n";
-const std::string kRefreshFailed =
-    std::string(kJsonHeaders) +
-    "{\"ok\":false,\"error\":\"refresh_failed\",\"detail\":\"the refresh CLI did not update the "
-    "credentials file; sign in again\"}\n";
 
 TEST(Refresh, NoCredentials) {
   node n;
@@ -284,7 +274,7 @@ TEST(Refresh, NoCredentials) {
   outcome o = n.get("action=refresh");
   EXPECT_EQ(o.out, kNoCredentials);
   EXPECT_EQ(o.exit_code, 1);
-  n.credentials(creds(now() + 60));
+  n.credentials(creds_json(now() + 60));
   o = n.get("action=refresh&name=other");  // a name is looked up in the accounts folder only
   EXPECT_EQ(o.out, kNoCredentials);
   EXPECT_EQ(n.calls(), argv_list{});
@@ -292,7 +282,7 @@ TEST(Refresh, NoCredentials) {
 
 TEST(Refresh, ToolNotOnThisNode) {
   node n;
-  n.credentials(creds(now() + 60));
+  n.credentials(creds_json(now() + 60));
   n.set("QUORIN_REFRESH_BIN=" + target_path("/nonexistent/refresh"));
   outcome o = n.get("action=refresh");
   EXPECT_EQ(o.out, error_response(200, "OK", "cli_unavailable",
@@ -308,17 +298,17 @@ TEST(Refresh, JudgedByTheStoredExpiry) {
     std::string before, after;
     bool done;
   } cases[] = {
-      {"moved ahead (ms)", creds((t - 10) * 1000), creds((t + 28800) * 1000), true},
-      {"moved ahead (s)", creds(t + 10), creds(t + 28800), true},
-      {"unchanged and valid", creds((t + 100) * 1000), creds((t + 100) * 1000), false},
-      {"unchanged and expired", creds(t - 100), creds(t - 100), false},
-      {"moved backwards", creds(t + 100), creds(t + 50), false},
-      {"ms rewritten in seconds", creds((t - 10) * 1000), creds(t + 28800), true},
-      {"seconds rewritten in ms", creds(t - 10), creds((t + 28800) * 1000), true},
-      {"ms rewritten in earlier seconds", creds((t + 100) * 1000), creds(t + 50), false},
+      {"moved ahead (ms)", creds_json((t - 10) * 1000), creds_json((t + 28800) * 1000), true},
+      {"moved ahead (s)", creds_json(t + 10), creds_json(t + 28800), true},
+      {"unchanged and valid", creds_json((t + 100) * 1000), creds_json((t + 100) * 1000), false},
+      {"unchanged and expired", creds_json(t - 100), creds_json(t - 100), false},
+      {"moved backwards", creds_json(t + 100), creds_json(t + 50), false},
+      {"ms rewritten in seconds", creds_json((t - 10) * 1000), creds_json(t + 28800), true},
+      {"seconds rewritten in ms", creds_json(t - 10), creds_json((t + 28800) * 1000), true},
+      {"ms rewritten in earlier seconds", creds_json((t + 100) * 1000), creds_json(t + 50), false},
       {"no expiry before", R"({"quorinAiOauth":{"refreshToken":"r"}})",
        R"({"quorinAiOauth":{"refreshToken":"r"}})", true},
-      {"logged out after", creds(t - 10), "{}", false},
+      {"logged out after", creds_json(t - 10), "{}", false},
   };
   for (const auto& c : cases) {
     node n;
@@ -343,8 +333,8 @@ TEST(Refresh, JudgedByTheStoredExpiry) {
 TEST(Refresh, SuccessCarriesTheNewLifetime) {
   node n;
   n.fake_refresh();
-  n.account("work", creds(now() - 5));
-  n.set("FAKE_WRITE=" + creds(now() + 7200));
+  n.account("work", creds_json(now() - 5));
+  n.set("FAKE_WRITE=" + creds_json(now() + 7200));
   outcome o = n.get("action=refresh&name=work");
   EXPECT_NEAR(std::stod(member(o.out, "expires_in_sec")), 7200, 3);
   EXPECT_EQ(member(o.out, "account"), "\"work\"");
@@ -359,9 +349,9 @@ TEST(Refresh, HostilePathReachesTheToolUnchanged) {
   node n;
   n.fake_refresh();
   std::string rel = "a $(touch injected) `touch injected2` \\ \"q\" $HOME/creds.json";
-  std::string path = n.file(rel, creds(now() - 5));
+  std::string path = n.file(rel, creds_json(now() - 5));
   n.set("QUORIN_CREDS_PATH=" + path);
-  n.set("FAKE_WRITE=" + creds(now() + 60));
+  n.set("FAKE_WRITE=" + creds_json(now() + 60));
   outcome o = n.get("action=refresh");
   EXPECT_EQ(member(o.out, "ok"), "true");
   EXPECT_EQ(n.calls(), (argv_list{{"--credentials-file", path, "--force"}}));
@@ -380,10 +370,10 @@ TEST(Refresh, LongestEscapedPathReachesTheToolUnchanged) {
   for (size_t room = 1023 - n.home().size() - 1; rel.size() < room;)
     rel += rel.size() % 251 == 250 ? '/' : escaped[rel.size() % 4];  // names of 250 bytes
   if (rel.back() == '/') rel.back() = '$';
-  std::string path = n.file(rel, creds(now() - 5));
+  std::string path = n.file(rel, creds_json(now() - 5));
   ASSERT_EQ(path.size(), 1023u);
   n.set("QUORIN_CREDS_PATH=" + path);
-  n.set("FAKE_WRITE=" + creds(now() + 60));
+  n.set("FAKE_WRITE=" + creds_json(now() + 60));
   outcome o = n.get("action=refresh");
   EXPECT_EQ(member(o.out, "ok"), "true") << o.out;
   EXPECT_EQ(n.calls(), (argv_list{{"--credentials-file", path, "--force"}}));
@@ -396,9 +386,9 @@ TEST(Refresh, HostileWindowsPathReachesTheToolUnchanged) {
   node n;
   n.fake_refresh();
   std::string rel = "a & mkdir injected & (b) ^& !x! ;,= '/creds.json";
-  n.file(rel, creds(now() - 5));
+  n.file(rel, creds_json(now() - 5));
   n.set("QUORIN_CREDS_PATH=" + n.path(rel));
-  n.set("FAKE_WRITE=" + creds(now() + 60));
+  n.set("FAKE_WRITE=" + creds_json(now() + 60));
   outcome o = n.get("action=refresh");
   EXPECT_EQ(member(o.out, "ok"), "true");
   EXPECT_EQ(n.calls(), (argv_list{{"--credentials-file", n.path(rel), "--force"}}));

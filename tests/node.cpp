@@ -1,6 +1,6 @@
 #include "node.h"
 
-#include "fake_log.h"
+#include "test_support.h"
 
 #include <cstdlib>
 

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "node.h"
+#include "test_support.h"
 
 namespace {
 
@@ -54,16 +55,6 @@ node traced_node() {
   n.set("FAKE_PID=" + n.path("pids.txt"));
   n.set("FAKE_BEAT=" + n.path("beat.txt"));
   return n;
-}
-
-// A process that exists and is not a zombie. Windows process ids of a tool
-// under wine are not this machine's: there the beat file tells.
-bool pid_alive(long pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  if (text.empty()) return false;
-  size_t paren = text.rfind(')');
-  return paren == std::string::npos || paren + 2 >= text.size() || text[paren + 2] != 'Z';
 }
 
 // Whether every tool process recorded by n has ended within ms milliseconds
@@ -109,14 +100,8 @@ std::string timed_out(const std::string& error, int seconds) {
                         "the login CLI did not finish within " + std::to_string(seconds) + " s");
 }
 
-const std::string kCancelled =
-    std::string(kJsonHeaders) + "{\"ok\":true,\"state\":\"cancelled\",\"pending\":false}\n";
-const std::string kRefreshFailed =
-    std::string(kJsonHeaders) +
-    "{\"ok\":false,\"error\":\"refresh_failed\",\"detail\":\"the refresh CLI did not update the "
-    "credentials file; sign in again\"}\n";
-const std::string kCreds =
-    R"({"quorinAiOauth":{"accessToken":"a","refreshToken":"r","expiresAt":4102444800000}})";
+// Tokens that expire on 2100-01-01 00:00 UTC, stored in milliseconds.
+const std::string kCreds = creds_json(4102444800000);
 
 // The request's deadline in these tests.
 int short_deadline() {
@@ -307,7 +292,7 @@ TEST(ToolDeadline, PluginEndedBySignalTakesItsToolAlong) {
     n.set("FAKE_SLEEP_START=60000");
     outcome o = n.get("action=start", "", [&](int pid) {
       EXPECT_TRUE(wait_for_tool(n));
-      kill(pid, sig);
+      signal_plugin(pid, sig);
     });
     EXPECT_EQ(o.exit_code, -sig) << "ended as the signal would have ended it";
     EXPECT_EQ(o.out, "");

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string>
 
-#include "request/query.h"
+#include "cgi/query.h"
 #include "standin.h"
 #include "status/locations.h"
 #include "status/scan_creds.h"

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "login/runner.h"
-#include "request/respond.h"
+#include "cgi/respond.h"
+#include "tool/runner.h"
 
 void answer_timed_out(const char* failed_error) {
   char detail[96];

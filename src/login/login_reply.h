@@ -1,8 +1,8 @@
 // Running the login CLI for an action that answers from its reply line.
 #pragma once
 
-#include "login/tool_args.h"
 #include "support/buf.h"
+#include "tool/tool_args.h"
 
 // Runs the login CLI with args and gives its reply line inside capture. When
 // there is none it answers the request itself (cli_unavailable, or

@@ -12,13 +12,14 @@
 #include <random>
 #include <string>
 
-#include "fake_log.h"
+#include "cgi/query.h"
 #include "login/code.h"
-#include "login/runner.h"
-#include "login/tool_args.h"
+#include "platform/platform.h"
 #include "platform/process.h"
-#include "request/query.h"
-#include "status/locations.h"
+#include "test_support.h"
+#include "tool/command_line.h"
+#include "tool/runner.h"
+#include "tool/tool_args.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "set_env.h"
+#include "test_support.h"
 
 namespace {
 

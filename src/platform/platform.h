@@ -20,6 +20,9 @@ inline constexpr const char* kNullStderr = " 2>/dev/null";
 inline constexpr const char* kHomeFallbackVar = "HOME";
 #endif
 
+// Paths live in fixed areas of this many bytes, NUL included; longer ones are cut.
+inline constexpr size_t kPathCap = 1024;
+
 // Puts the standard streams into the state the responses need; call before any I/O.
 void platform_init();
 

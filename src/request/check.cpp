@@ -5,16 +5,17 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "login/runner.h"
+#include "cgi/respond.h"
 #include "platform/node_info.h"
 #include "platform/platform.h"
-#include "request/respond.h"
 #include "request/usage.h"
 #include "status/collect.h"
 #include "status/locations.h"
 #include "support/buf.h"
 #include "support/cut.h"
+#include "support/decimal.h"
 #include "support/json_valid.h"
+#include "tool/runner.h"
 
 namespace {
 
@@ -264,7 +265,8 @@ void check_settings(report* r) {
   } else {
     format_cut(text, sizeof text, "%d s", seconds);
   }
-  if (raw != nullptr && raw[strspn(raw, "0123456789")] != '\0') {
+  int64_t whole;
+  if (raw != nullptr && !decimal_digits(raw, kToolTimeoutMax, &whole)) {
     note(r, false, "QUORIN_TOOL_TIMEOUT \"%s\" is not a whole number of seconds: %d s apply", raw,
          kToolTimeoutDefault);
   }

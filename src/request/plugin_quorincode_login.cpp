@@ -3,15 +3,16 @@
 #include <cstdio>
 #include <cstring>
 
-#include "login/runner.h"
+#include "actions/actions.h"
+#include "cgi/body.h"
+#include "cgi/query.h"
+#include "cgi/respond.h"
 #include "platform/platform.h"
-#include "request/actions.h"
-#include "request/body.h"
 #include "request/check.h"
 #include "request/gate.h"
-#include "request/query.h"
-#include "request/respond.h"
+#include "request/serve_page.h"
 #include "request/usage.h"
+#include "tool/runner.h"
 
 namespace {
 

@@ -1,8 +1,9 @@
+#include "request/serve_page.h"
+
 #include <cstring>
 
-#include "request/actions.h"
+#include "cgi/respond.h"
 #include "request/page_assets.h"
-#include "request/respond.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "login/runner.h"
-#include "login/tool_args.h"
 #include "platform/platform.h"
 #include "status/locations.h"
 #include "status/scan_creds.h"
 #include "support/cut.h"
 #include "support/json_read.h"
+#include "tool/runner.h"
+#include "tool/tool_args.h"
 
 bool expiry_in_ms(int64_t expires_at) {
   return expires_at > 100000000000;

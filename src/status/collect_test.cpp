@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "set_env.h"
+#include "test_support.h"
 
 namespace {
 
@@ -41,12 +41,6 @@ class Collect : public ::testing::Test {
   fs::path dir_;
 };
 
-std::string creds(int64_t expires_at, bool refresh = true) {
-  return std::string(R"({"quorinAiOauth":{"accessToken":"a",)") +
-         (refresh ? R"("refreshToken":"r",)" : "") + "\"expiresAt\":" + std::to_string(expires_at) +
-         "}}";
-}
-
 TEST_F(Collect, ExpiryAtTheBoundary) {
   struct {
     int64_t expires_at;
@@ -63,8 +57,8 @@ TEST_F(Collect, ExpiryAtTheBoundary) {
       {100000000001, 100000000 - kNow, 1},     // milliseconds
   };
   for (const auto& c : cases) {
-    write(dir_ / "creds.json", creds(c.expires_at));
-    write(dir_ / "accounts" / "a.json", creds(c.expires_at));
+    write(dir_ / "creds.json", creds_json(c.expires_at));
+    write(dir_ / "accounts" / "a.json", creds_json(c.expires_at));
     status_rec rec;
     collect_status_at(&rec, "", kNow);
     EXPECT_EQ(rec.expires_at, c.expires_at);
@@ -78,9 +72,9 @@ TEST_F(Collect, ExpiryAtTheBoundary) {
 
 // Each listed file is read on its own: what one file set must not show in the next.
 TEST_F(Collect, ListingEntriesAreIndependent) {
-  write(dir_ / "accounts" / "a.json", creds(kNow + 60));
+  write(dir_ / "accounts" / "a.json", creds_json(kNow + 60));
   write(dir_ / "accounts" / "b.json", R"({"quorinAiOauth":{"subscriptionType":"pro"}})");
-  write(dir_ / "accounts" / "c.json", creds(kNow + 60, false));
+  write(dir_ / "accounts" / "c.json", creds_json(kNow + 60, false));
   status_rec rec;
   collect_status_at(&rec, "", kNow);
   ASSERT_EQ(rec.account_count, 3);

@@ -2,10 +2,10 @@
 // environment on every call. Paths are cut silently at kPathCap - 1 bytes.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
-inline constexpr size_t kPathCap = 1024;
+#include "platform/platform.h"
+
 inline constexpr uint64_t kReadFileMax = 8ull * 1024 * 1024;
 
 // The home folder in one static 512-byte area (overwritten by each call), or null.

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "set_env.h"
+#include "test_support.h"
 
 #include "platform/platform.h"
 

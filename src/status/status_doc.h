@@ -7,7 +7,3 @@
 // Appends the record's members, "logged_in" through the accounts array, with no
 // braces, blanks or line ends around them.
 void emit_status(buf* b, const status_rec* rec);
-
-// Writes a success: the JSON headers, then opening, the record's members and
-// closing as one body. Returns the exit status, 0.
-int answer_status(const char* opening, const status_rec* rec, const char* closing);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "support/decimal.h"
+
 static bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
@@ -185,18 +187,7 @@ int64_t json_num_field(const char* start, const char* end, const char* key) {
   const char* v = json_find_key(start, end, key);
   if (v == nullptr) return 0;
   if (*v == '"') v++;
-  while (*v == ' ' || (*v >= '\t' && *v <= '\r')) v++;
-  bool neg = *v == '-';
-  if (*v == '+' || *v == '-') v++;
-  // Accumulate negatively so INT64_MIN fits; saturate beyond the range.
-  int64_t acc = 0;
-  for (; *v >= '0' && *v <= '9'; v++) {
-    int d = *v - '0';
-    if (acc < (INT64_MIN + d) / 10) return neg ? INT64_MIN : INT64_MAX;
-    acc = acc * 10 - d;
-  }
-  if (neg) return acc;
-  return acc == INT64_MIN ? INT64_MAX : -acc;
+  return decimal_prefix(v, INT64_MIN, INT64_MAX);
 }
 
 void trim_tail(char* s) {

@@ -1,12 +1,12 @@
 // Renewing the access token through the refresh CLI, judged by the stored
 // expiry before and after the run.
-#include "login/runner.h"
-#include "login/tool_args.h"
-#include "request/actions.h"
-#include "request/respond.h"
+#include "actions/actions.h"
+#include "actions/status.h"
+#include "cgi/respond.h"
 #include "status/collect.h"
 #include "status/locations.h"
-#include "status/status_doc.h"
+#include "tool/runner.h"
+#include "tool/tool_args.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "login/runner.h"
+#include "tool/runner.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,8 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "test_support.h"
+#include "tool/command_line.h"
 
 #ifdef _WIN32
 #include <filesystem>
@@ -19,71 +21,6 @@
 #endif
 
 namespace {
-
-std::string quote(const char* value, size_t cap) {
-  char dst[64];
-  memset(dst, 'Z', sizeof dst);
-  shell_quote_into(value, dst, cap);
-  EXPECT_EQ(dst[cap], 'Z') << "wrote past the area";
-  EXPECT_LT(strlen(dst), cap);
-  return dst;
-}
-
-TEST(ShellQuoteInto, WrapsEscapesAndCuts) {
-  struct {
-    const char* value;
-    size_t cap;
-    const char* quoted;
-  } cases[] = {
-      {"abcdefgh", 8, "\"abcde\""},
-      {"abc\"e", 8, "\"abc\\\"\""},
-      {nullptr, 8, "\"\""},
-      {"", 3, "\"\""},
-      {"ab", 3, "\"\""},
-      {"a b%c", 16, "\"a b%c\""},
-      {"$(id)`id`\\", 32, "\"\\$(id)\\`id\\`\\\\\""},
-      {"ab$", 6, "\"ab\""},
-      {"ab$", 7, "\"ab\\$\""},
-  };
-#ifdef _WIN32
-  // The Windows shell reads only the double quote specially.
-  cases[6] = {"$(id)`id`\\", 32, "\"$(id)`id`\\\""};
-  cases[7] = {"ab$", 6, "\"ab$\""};
-  cases[8] = {"ab$", 7, "\"ab$\""};
-#endif
-  for (const auto& c : cases) EXPECT_EQ(quote(c.value, c.cap), c.quoted) << c.value;
-}
-
-// The command shell's line (Windows runs it; on POSIX it is what /bin/sh
-// was handed before the tools were started directly).
-TEST(CommandLine, QuotesTheToolAndTheMarkedWords) {
-  tool_args finish, status;
-  finish_args("a$b\"c", "work", true, &finish);
-  status_args("work", &status);
-  const std::string fits(kQuotedToolCap - 3, 't');  // with its quotes and NUL: the whole area
-  const std::string too_long = fits + "x";
-  const std::string null_stderr = kNullStderr;
-  struct {
-    std::string tool;
-    const tool_args* args;
-    std::string line;  // "": not rendered
-  } cases[] = {
-#ifdef _WIN32
-      {"t\"x", &finish, "\"t\\\"x\" --finish \"a$b\\\"c\" --name \"work\" --force"},
-#else
-      {"t\"x", &finish, "\"t\\\"x\" --finish \"a\\$b\\\"c\" --name \"work\" --force"},
-#endif
-      {"tool", &status, "\"tool\" --status --name work"},
-      {fits, &status, "\"" + fits + "\" --status --name work"},
-      {too_long, &status, ""},
-  };
-  for (const auto& c : cases) {
-    char line[kLineCap];
-    bool rendered = command_line(c.tool.c_str(), *c.args, line);
-    EXPECT_EQ(rendered, !c.line.empty()) << c.tool.size() << " bytes";
-    EXPECT_EQ(rendered ? std::string(line) : "", c.line.empty() ? "" : c.line + null_stderr);
-  }
-}
 
 buf captured(const std::string& bytes) {
   buf b{};
@@ -117,18 +54,6 @@ TEST(LastJsonLine, FindsTheLastLineStartingWithABrace) {
   }
   buf empty{};
   EXPECT_EQ(last_json_line(&empty), nullptr);
-}
-
-void set_env(const char* name, const char* value) {
-#ifdef _WIN32
-  _putenv_s(name, value != nullptr ? value : "");
-#else
-  if (value != nullptr) {
-    setenv(name, value, 1);
-  } else {
-    unsetenv(name);
-  }
-#endif
 }
 
 TEST(ToolTimeout, ReadsWholeSecondsElse45) {
@@ -277,17 +202,6 @@ TEST_F(Runner, OneDeadlineForTheRequest) {
   EXPECT_FALSE(fs::exists(at("ran"))) << "a run with no time left was started";
 }
 
-bool pid_alive(const std::string& pid) {
-  std::string stat_path = "/proc/" + pid + "/stat";
-  FILE* f = fopen(stat_path.c_str(), "r");
-  if (f == nullptr) return false;
-  char text[512] = "";
-  size_t n = fread(text, 1, sizeof text - 1, f);
-  fclose(f);
-  const char* paren = strrchr(text, ')');
-  return n > 0 && !(paren != nullptr && paren[1] == ' ' && paren[2] == 'Z');
-}
-
 std::string read_text(const std::string& path) {
   std::string text;
   if (FILE* f = fopen(path.c_str(), "r")) {
@@ -312,7 +226,7 @@ TEST_F(Runner, UnfinishedRunEndsItsTool) {
   }
   std::string pid = read_text(at("pid"));
   ASSERT_FALSE(pid.empty());
-  EXPECT_FALSE(pid_alive(pid));
+  EXPECT_FALSE(pid_alive(std::stol(pid)));
 }
 
 #else  // _WIN32

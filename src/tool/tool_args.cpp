@@ -1,4 +1,4 @@
-#include "login/tool_args.h"
+#include "tool/tool_args.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "login/tool_args.h"
 #include "platform/process.h"
 #include "support/buf.h"
+#include "tool/tool_args.h"
 
 // Output kept from one run, in bytes.
 inline constexpr size_t kCaptureMax = 262144;
@@ -21,10 +21,6 @@ inline constexpr int kToolTimeoutMax = 1000000;
 
 // Time a tool's tree gets between SIGTERM and SIGKILL once it must end.
 inline constexpr int64_t kToolGraceMs = 2000;
-
-// The command shell's line, and the quoted tool name at its start.
-inline constexpr size_t kLineCap = 4096;
-inline constexpr size_t kQuotedToolCap = 512;
 
 // Seconds the request's tool runs may take together: QUORIN_TOOL_TIMEOUT
 // (0: no deadline, at most kToolTimeoutMax), else 45.
@@ -45,15 +41,6 @@ const char* login_bin();
 
 // The refresh CLI's command name: QUORIN_REFRESH_BIN, else the default name.
 const char* refresh_bin();
-
-// Writes value in double quotes into dst (cap >= 3), escaping what the shell
-// would read inside them; a value that does not fit is cut, always closed.
-void shell_quote_into(const char* value, char* dst, size_t cap);
-
-// The command shell's line for tool and args: the quoted tool, the words
-// (quoted where marked), the standard error redirection. False, and nothing
-// written, when the quoted tool does not fit its area.
-bool command_line(const char* tool, const tool_args& args, char line[kLineCap]);
 
 // Runs tool with args, appending its standard output (at most 256 KiB,
 // trailing white space removed) to capture. 1 ran, 0 not started, -1 not on

@@ -1,4 +1,4 @@
-#include "request/query.h"
+#include "cgi/query.h"
 
 #include <gtest/gtest.h>
 

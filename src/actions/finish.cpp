@@ -4,33 +4,22 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "actions/actions.h"
+#include "actions/status.h"
+#include "cgi/body.h"
+#include "cgi/query.h"
+#include "cgi/respond.h"
 #include "login/code.h"
 #include "login/login_reply.h"
-#include "login/tool_args.h"
 #include "platform/platform.h"
-#include "request/actions.h"
-#include "request/body.h"
-#include "request/query.h"
-#include "request/respond.h"
 #include "status/collect.h"
 #include "status/locations.h"
-#include "status/status_doc.h"
 #include "support/json_read.h"
+#include "tool/tool_args.h"
 
 namespace {
 
-constexpr long kBodyMax = 262144;
-
-// Reads a decimal the way the C runtime does: leading white space, one sign,
-// digits up to the first other byte; no digits is 0. Saturates.
-long parse_length(const char* s) {
-  while (*s == ' ' || (*s >= '\t' && *s <= '\r')) s++;
-  bool neg = *s == '-';
-  if (*s == '+' || *s == '-') s++;
-  long v = 0;
-  for (; *s >= '0' && *s <= '9'; s++) v = v > kBodyMax ? v : v * 10 + (*s - '0');
-  return neg ? -v : v;
-}
+constexpr uint64_t kBodyMax = 262144;
 
 // A file's bytes as one number (FNV-1a), 0 when it cannot be read: tells
 // whether the file changed.
@@ -46,9 +35,7 @@ uint64_t fingerprint(const char* path) {
 
 // The "code" value of the request body, raw, into code; 0 when there is none.
 int code_from_body(char code[kCodeCap], request_body* request) {
-  const char* announced = env_setting("CONTENT_LENGTH");
-  if (announced == nullptr) return 0;
-  long len = parse_length(announced);
+  uint64_t len = request->announced;
   if (len < 1 || len > kBodyMax) return 0;
   char* body = static_cast<char*>(malloc(static_cast<size_t>(len) + 1));
   if (body == nullptr) return 0;

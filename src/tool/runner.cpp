@@ -1,10 +1,11 @@
-#include "login/runner.h"
+#include "tool/runner.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "platform/platform.h"
-#include "support/cut.h"
+#include "support/decimal.h"
+#include "tool/command_line.h"
 
 namespace {
 
@@ -25,21 +26,6 @@ const char* tool_name(const char* var, const char* fallback) {
   return v != nullptr ? v : fallback;
 }
 
-// Whether the quoted tool fits its area. One that does not is never run:
-// cut, it could name another program.
-bool tool_fits(const char* tool) {
-  size_t quoted = 2;
-  for (const char* p = tool; *p != '\0'; p++)
-    quoted += shell_escapes(static_cast<unsigned char>(*p)) ? 2 : 1;
-  return quoted < kQuotedToolCap;
-}
-
-// Appends text to line at *at, cutting what does not fit.
-void append(char* line, size_t* at, const char* text) {
-  copy_cut(line + *at, kLineCap - *at, text);
-  *at += strlen(line + *at);
-}
-
 }  // namespace
 
 const char* login_bin() {
@@ -50,31 +36,10 @@ const char* refresh_bin() {
   return tool_name("QUORIN_REFRESH_BIN", "tellumar-quorincode-refreshtoken");
 }
 
-void shell_quote_into(const char* value, char* dst, size_t cap) {
-  size_t i = 0;
-  dst[i++] = '"';
-  for (const char* p = value ? value : ""; *p != '\0'; p++) {
-    if (shell_escapes(static_cast<unsigned char>(*p))) {
-      if (i + 3 >= cap) break;
-      dst[i++] = '\\';
-    } else if (i + 2 >= cap) {
-      break;
-    }
-    dst[i++] = *p;
-  }
-  dst[i++] = '"';
-  dst[i] = '\0';
-}
-
 int tool_timeout() {
-  const char* v = env_get("QUORIN_TOOL_TIMEOUT");
-  if (v == nullptr || v[0] == '\0') return kToolTimeoutDefault;
-  int seconds = 0;
-  for (const char* p = v; *p != '\0'; p++) {
-    if (*p < '0' || *p > '9') return kToolTimeoutDefault;
-    seconds = std::min(kToolTimeoutMax, seconds * 10 + (*p - '0'));
-  }
-  return seconds;
+  int64_t seconds;
+  bool whole = decimal_digits(env_get("QUORIN_TOOL_TIMEOUT"), kToolTimeoutMax, &seconds);
+  return whole ? static_cast<int>(seconds) : kToolTimeoutDefault;
 }
 
 void tool_budget_start() {
@@ -89,23 +54,6 @@ int64_t tool_budget_left() {
   if (g_budget_end < 0) tool_budget_start();
   if (g_budget_end == 0) return -1;
   return std::max<int64_t>(0, g_budget_end - monotonic_ms());
-}
-
-bool command_line(const char* tool, const tool_args& args, char line[kLineCap]) {
-  if (!tool_fits(tool)) return false;
-  shell_quote_into(tool, line, kQuotedToolCap);
-  size_t at = strlen(line);
-  for (int i = 0; i < args.count; i++) {
-    append(line, &at, " ");
-    if (args.quoted[i] && at + 3 <= kLineCap) {
-      shell_quote_into(args.word[i], line + at, kLineCap - at);
-      at += strlen(line + at);
-    } else {
-      append(line, &at, args.word[i]);
-    }
-  }
-  append(line, &at, kNullStderr);
-  return true;
 }
 
 tool_run::tool_run(tool_run&& other) noexcept

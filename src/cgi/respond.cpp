@@ -1,4 +1,4 @@
-#include "request/respond.h"
+#include "cgi/respond.h"
 
 #include <cstdio>
 

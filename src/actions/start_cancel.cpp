@@ -1,10 +1,10 @@
 // Starting a sign-in and cancelling a pending one, both through the login CLI.
+#include "actions/actions.h"
+#include "cgi/respond.h"
 #include "login/login_reply.h"
-#include "login/runner.h"
-#include "login/tool_args.h"
-#include "request/actions.h"
-#include "request/respond.h"
 #include "support/json_read.h"
+#include "tool/runner.h"
+#include "tool/tool_args.h"
 
 namespace {
 

@@ -4,9 +4,6 @@
 
 struct request_body;
 
-// The console page.
-int serve_page();
-
 // The status document for an account (empty name: the default account).
 int action_status(const char* name);
 
