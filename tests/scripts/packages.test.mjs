@@ -1,4 +1,4 @@
-// scripts/ensure-packages.sh, the one installer, reads the lines of a
+// scripts/ensure-packages.sh, the one installer, reads the lines of the
 // manifest beside it; --print shows what it would install.
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
@@ -8,26 +8,21 @@ import path from 'node:path';
 import { test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const SCRIPT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../../scripts/ensure-packages.sh');
+const MANIFEST = '# a comment\na: p1 p2  # why p2\n\nb: p2 p3\nnode: nodejs npm\n';
 
-// The script beside a manifest of our own, with a PATH that holds node or not.
-function ensure(manifest, args, withNode) {
+// The script beside a manifest of our own; PATH holds node only when asked.
+function ensure(args, { manifest = MANIFEST, withNode = false } = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'ensure-packages-'));
-  fs.copyFileSync(path.join(ROOT, 'scripts/ensure-packages.sh'), path.join(dir, 'ensure-packages.sh'));
+  fs.copyFileSync(SCRIPT, path.join(dir, 'ensure-packages.sh'));
   fs.writeFileSync(path.join(dir, 'packages.txt'), manifest);
   fs.mkdirSync(path.join(dir, 'bin'));
-  const tools = { bash: '/bin/bash', dirname: '/usr/bin/dirname' };
-  if (withNode) tools.node = process.execPath;
-  for (const [name, target] of Object.entries(tools)) fs.symlinkSync(target, path.join(dir, 'bin', name));
-  const r = spawnSync(path.join(dir, 'ensure-packages.sh'), args, {
-    encoding: 'utf8',
-    env: { PATH: path.join(dir, 'bin') },
-  });
+  const tools = { bash: '/bin/bash', dirname: '/usr/bin/dirname', ...(withNode && { node: process.execPath }) };
+  for (const [name, to] of Object.entries(tools)) fs.symlinkSync(to, path.join(dir, 'bin', name));
+  const r = spawnSync(path.join(dir, 'ensure-packages.sh'), args, { encoding: 'utf8', env: { PATH: path.join(dir, 'bin') } });
   fs.rmSync(dir, { recursive: true });
   return r;
 }
-
-const MANIFEST = '# a comment\na: p1 p2  # why p2\n\nb: p2 p3\nnode: nodejs npm\n';
 
 test('--print names the packages of the named lines, each once', () => {
   const cases = [
@@ -37,9 +32,8 @@ test('--print names the packages of the named lines, each once', () => {
     { args: ['a', 'node'], withNode: true, out: 'p1 p2' }, // a Node.js of its own stays
   ];
   for (const c of cases) {
-    const r = ensure(MANIFEST, ['--print', ...c.args], c.withNode);
-    assert.equal(r.status, 0, r.stderr);
-    assert.equal(r.stdout.trim(), c.out, c.args.join(' '));
+    const r = ensure(['--print', ...c.args], c);
+    assert.deepEqual([r.status, r.stdout.trim()], [0, c.out], `${c.args}: ${r.stderr}`);
   }
 });
 
@@ -48,12 +42,11 @@ test('refuses a wrong call or manifest before installing anything', () => {
     { args: ['a', 'c'], says: "no line 'c'; its lines: a b node" },
     { args: [], says: 'usage' },
     { args: ['--print'], says: 'usage' },
-    { manifest: 'a p1\n', args: ['a'], says: 'not NAME: PACKAGE...: a p1' },
+    { args: ['a'], manifest: 'a p1\n', says: 'not NAME: PACKAGE...: a p1' },
   ];
   for (const c of cases) {
-    const r = ensure(c.manifest ?? MANIFEST, c.args);
-    assert.equal(r.status, 2, `${c.args}: ${r.stderr}`);
+    const r = ensure(c.args, c);
+    assert.deepEqual([r.status, r.stdout], [2, ''], `${c.args}: ${r.stderr}`);
     assert.ok(r.stderr.includes(c.says), r.stderr);
-    assert.equal(r.stdout, '');
   }
 });
