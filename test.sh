@@ -22,7 +22,7 @@ declare -A about=(
   [servers]="the deploy/ configurations under lighttpd, Apache httpd and nginx"
   [load]="8 clients for 10 s through the demo's web server (tests/load/run.sh)"
 )
-# Lines of scripts/packages.txt.
+# What each stage needs: lines of scripts/packages.txt.
 declare -A needs=(
   [default]=build [sanitize]=build [clang]=build [windows]="build windows"
   [fuzz]=fuzz [scripts]=node [browser]="build browser node"
@@ -35,10 +35,8 @@ list() {
   echo "  quick     the default stage alone"
 }
 
-case ${1:-} in
-  --list | -l) list && exit 0 ;;
-  "") set -- "${stages[@]}" ;;
-esac
+[ "${1:-}" != --list ] || { list && exit 0; }
+[ $# -gt 0 ] || set -- "${stages[@]}"
 chosen=()
 # Every name is checked before anything runs: a typo costs no build.
 for s; do
