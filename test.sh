@@ -41,7 +41,7 @@ chosen=()
 # Every name is checked before anything runs: a typo costs no build.
 for s; do
   [ "$s" != quick ] || s=default
-  [ -n "${about[$s]+set}" ] || { echo "test.sh: no stage '$s'" >&2 && list >&2 && exit 2; }
+  [ -n "$s" ] && [ -n "${about[$s]+set}" ] || { echo "test.sh: no stage '$s'" >&2 && list >&2 && exit 2; }
   chosen+=("$s")
 done
 

@@ -11,7 +11,7 @@ const run = (args) => spawnSync(TEST_SH, args, { encoding: 'utf8', timeout: 1000
 test('a wrong name runs nothing, not even the stages before it, and lists the names', () => {
   const listed = run(['--list']).stdout;
   assert.match(listed, /^ {2}default .*\n[^]*^ {2}quick /m);
-  for (const args of [['nosuch'], ['default', 'nosuch'], ['quick', 'Default'], ['--quick']]) {
+  for (const args of [['nosuch'], ['default', 'nosuch'], ['quick', 'Default'], ['--quick'], ['']]) {
     const r = run(args);
     assert.equal(r.status, 2, `${args}: ${r.stderr}`);
     assert.ok(r.stderr.startsWith(`test.sh: no stage '${args.at(-1)}'\n${listed}`), r.stderr);
