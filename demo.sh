@@ -39,8 +39,7 @@ flock -n 9 || refuse "another demo from this folder is still running (its node f
   "Stop it with Ctrl-C in its terminal first."
 
 say "checking the packages the build needs (installs only what is missing; may ask for sudo)"
-mapfile -t packages <scripts/build-packages.txt
-scripts/ensure-packages.sh "${packages[@]}" lighttpd
+scripts/ensure-packages.sh build demo
 
 say "configuring the build in build/"
 log=build/demo-build.log

@@ -11,7 +11,7 @@ smoke=0
 runs=$([ $smoke = 1 ] && echo 30 || echo 300)
 wrk_seconds=$([ $smoke = 1 ] && echo 2 || echo 5)
 
-scripts/ensure-packages.sh $(cat scripts/build-packages.txt) hyperfine wrk lighttpd jq time gcc
+scripts/ensure-packages.sh build bench node
 cmake --preset default >/dev/null
 cmake --build --preset default >/dev/null
 build=$repo/build

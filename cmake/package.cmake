@@ -3,11 +3,13 @@ set(PLUGIN_MAINTAINER "The plugin_quorincode_login authors <noreply@localhost>")
 # What `cmake --install` puts where, and the release packages CPack makes of it:
 # a ZIP for Windows; a .tar.gz and a .deb for Linux. scripts/release.sh builds them.
 set(DOC_FILES README.md LICENSE)
+# What a node needs of docs/: the README points an operator there.
+set(NODE_DOCS docs/deploy.md docs/reference.md docs/troubleshooting.md docs/login-cli-protocol.md)
 if(WIN32)
   # Everything at the top of the ZIP, the program beside its README.
   install(TARGETS plugin_quorincode_login RUNTIME DESTINATION .)
   install(FILES ${DOC_FILES} DESTINATION .)
-  install(FILES docs/deploy.md docs/login-cli-protocol.md DESTINATION docs)
+  install(FILES ${NODE_DOCS} DESTINATION docs)
   install(FILES deploy/README.md DESTINATION deploy)
   install(DIRECTORY deploy/iis deploy/apache-windows DESTINATION deploy)
   set(CPACK_GENERATOR ZIP)
@@ -21,7 +23,7 @@ else()
   install(TARGETS plugin_quorincode_login RUNTIME DESTINATION lib/cgi-bin)
   install(FILES README.md DESTINATION ${DOC_DIR})
   install(FILES LICENSE DESTINATION ${DOC_DIR} RENAME copyright)
-  install(FILES docs/deploy.md docs/login-cli-protocol.md DESTINATION ${DOC_DIR}/docs)
+  install(FILES ${NODE_DOCS} DESTINATION ${DOC_DIR}/docs)
   install(FILES deploy/README.md DESTINATION ${DOC_DIR}/deploy)
   install(PROGRAMS deploy/fill-config DESTINATION ${DATA_DIR}/deploy)
   install(DIRECTORY deploy/lighttpd deploy/apache deploy/nginx DESTINATION ${DATA_DIR}/deploy)

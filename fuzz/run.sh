@@ -10,7 +10,7 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(json query code scan_creds last_json_line request tool_args)
 
-scripts/ensure-packages.sh clang libclang-rt-14-dev cmake ninja-build
+scripts/ensure-packages.sh fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 

@@ -30,7 +30,7 @@ mirror=${mirror:-http://deb.debian.org/debian}
 
 bare=$cache/bookworm-minbase.tar
 if [ ! -f "$bare" ]; then
-  "$repo/scripts/ensure-packages.sh" debootstrap
+  "$repo/scripts/ensure-packages.sh" fresh-machine
   mkdir -p "$cache"
   build=$(mktemp -d /var/tmp/fresh-bare-XXXXXX)
   echo "== making the bare Debian 12 root (debootstrap minbase, $mirror)"

@@ -24,9 +24,9 @@ esac
 out=${1:-$repo/dist}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)  # a relative OUT names a folder of the caller's, not of the build
-needed=($(cat "$repo/scripts/build-packages.txt") git)
-[[ " ${presets[*]} " != *" release "* ]] || needed+=(lintian)
-[[ " ${presets[*]} " != *" release-windows "* ]] || needed+=(g++-mingw-w64-x86-64-posix zip unzip)
+needed=(build release)
+[[ " ${presets[*]} " != *" release "* ]] || needed+=(release-linux)
+[[ " ${presets[*]} " != *" release-windows "* ]] || needed+=(release-windows)
 "$repo/scripts/ensure-packages.sh" "${needed[@]}"
 
 if [ -n "$(git -C "$repo" status --porcelain --untracked-files=no)" ]; then

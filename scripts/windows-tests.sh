@@ -4,7 +4,7 @@
 # native process-level suite run against the .exe files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/ensure-packages.sh $(cat scripts/build-packages.txt scripts/windows-packages.txt)
+scripts/ensure-packages.sh build windows
 start=$SECONDS
 
 echo "== windows build"
