@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "support/json_read.h"
+
 namespace {
 
 constexpr int kMaxDepth = 64;
@@ -23,10 +25,6 @@ bool take(cursor* c, char ch) {
 
 bool is_digit(char ch) {
   return ch >= '0' && ch <= '9';
-}
-
-bool is_hex(char ch) {
-  return is_digit(ch) || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
 }
 
 bool word(cursor* c, const char* w) {
@@ -69,7 +67,7 @@ bool string(cursor* c) {
     char e = *c->p++;
     if (e == 'u') {
       for (int i = 0; i < 4; i++)
-        if (c->p >= c->end || !is_hex(*c->p++)) return false;
+        if (c->p >= c->end || hex_value(*c->p++) < 0) return false;
     } else if (strchr("\"\\/bfnrt", e) == nullptr || e == '\0') {
       return false;
     }
