@@ -101,6 +101,9 @@ inline std::string creds_json(int64_t expires_at, bool refresh = true) {
          "}}";
 }
 
+// Tokens that expire on 2100-01-01 00:00 UTC, stored in milliseconds.
+inline const std::string kCreds = creds_json(4102444800000);
+
 // The JSON header block of a success.
 inline constexpr char kJsonHeaders[] =
     "Content-Type: application/json; charset=utf-8\r\n"
