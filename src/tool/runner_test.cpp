@@ -79,10 +79,7 @@ class Runner : public ::testing::Test {
 
 TEST_F(Runner, WhatARunGives) {
   tool_args none, spaced;
-  spaced.word[0] = "--status";
-  spaced.word[1] = "--name";
-  spaced.word[2] = "a b";
-  spaced.count = 3;
+  status_args("a b", &spaced);
   struct {
     const char* what;
     std::string body;  // the tool's script; "" for the tool names below
@@ -134,22 +131,14 @@ TEST_F(Runner, ToolNameTooLongIsNotRun) {
   deep += std::string(kQuotedToolCap - 3 - dir_.dir.string().size() - deep.size() - 1, 'p');
   std::string program = dir_.script(deep, "echo ran");
   ASSERT_EQ(program.size(), kQuotedToolCap - 3);
-  struct {
-    std::string tool;
-    int result;
-    const char* capture;
-  } cases[] = {
-      {program, 1, "ran"},
-      {program + "xyzzy", -1, ""},
-  };
-  for (const auto& c : cases) {
-    tool_args args;
-    status_args("", &args);
-    buf out{};
-    EXPECT_EQ(run_capture(c.tool.c_str(), args, &out), c.result) << c.tool.size();
-    EXPECT_EQ(std::string(out.data != nullptr ? out.data : "", out.len), c.capture);
-    buf_free(&out);
-  }
+  tool_args args;
+  status_args("", &args);
+  buf out{};
+  EXPECT_EQ(run_capture(program.c_str(), args, &out), 1) << "the longest name that fits";
+  EXPECT_EQ(std::string(out.data, out.len), "ran");
+  buf_free(&out);
+  EXPECT_EQ(run_capture((program + "xyzzy").c_str(), args, &out), -1);
+  EXPECT_EQ(out.data, nullptr);
 }
 
 // All the runs of a request share its deadline.
@@ -159,13 +148,9 @@ TEST_F(Runner, OneDeadlineForTheRequest) {
   tool_args none;
   tool_budget_start_ms(150);
   int64_t t0 = monotonic_ms();
-  struct {
-    const std::string& tool;
-    bool ran;
-  } runs[] = {{hung, true}, {marks, false}};
-  for (const auto& r : runs) {
+  for (const std::string& tool : {hung, marks}) {
     buf out{};
-    tool_run run = start_capture(r.tool.c_str(), none);
+    tool_run run = start_capture(tool.c_str(), none);
     EXPECT_EQ(finish_capture(&run, &out), 1);
     EXPECT_TRUE(run.timed_out);
     EXPECT_EQ(out.len, 0u);
