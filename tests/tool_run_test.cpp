@@ -199,35 +199,27 @@ TEST(ToolTree, NothingOutlivesTheAnswer) {
 }
 
 // A reply whose output has ended stands however long the CLI lingers; a
-// finish CLI ended after storing the credentials is judged by them.
+// finish CLI ended after storing the credentials is judged by them (one that
+// stored nothing is the hung finish above).
 TEST(ToolDeadline, WhatACliLeftBehindAtTheDeadlineCounts) {
   struct {
     const char* what;
     std::string query;
     std::vector<std::string> settings;
-    bool signed_in_before;
     std::string error;  // "" for success
   } cases[] = {
       // The command shell holds the output of a Windows tool until it ends.
       {"a whole reply, then lingering",
        "action=start",
        {"FAKE_REPLY_START={\"auth_url\":\"u\"}\n", "FAKE_CLOSE_START=1"},
-       false,
        target().windows ? "start_failed" : ""},
       {"the credentials stored, then hung",
        "action=finish&code=abc",
        {"FAKE_WRITE_FINISH=" + kCreds},
-       false,
        ""},
-      {"nothing stored, hung, signed in before",
-       "action=finish&code=abc",
-       {},
-       true,
-       "finish_failed"},
   };
   side_by_side(cases, [&](const auto& c) {
     node n = traced_node();
-    if (c.signed_in_before) n.credentials(kCreds);
     n.set("QUORIN_TOOL_TIMEOUT=" + std::to_string(kDeadline));
     n.set("FAKE_SLEEP_START=60000");
     n.set("FAKE_SLEEP_FINISH=60000");
