@@ -3,12 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <string>
-#include <vector>
-
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -173,84 +170,21 @@ TEST_F(Process, OneRunAtATime) {
 
 #else  // _WIN32
 
-namespace fs = std::filesystem;
-
-// The fake tool as the command shell runs it; its settings come from the
-// environment, and it beats in a file while it sleeps.
-class Process : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("process-test-" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::create_directories(dir_);
-    set_env("FAKE_BEAT", beat_file());
-  }
-  void TearDown() override {
-    set_env("FAKE_BEAT", nullptr);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string beat_file() const { return (dir_ / "beat.txt").string(); }
-  // Whether anything of the tool still beats.
-  bool beating() const {
-    std::error_code ec;
-    auto before = fs::file_size(beat_file(), ec);
-    Sleep(500);  // beats come every 50 ms; a loaded wine may stall a while
-    return fs::file_size(beat_file(), ec) != before;
-  }
-  fs::path dir_;
-};
-
-// Under wine a process takes tens to hundreds of milliseconds to start.
-constexpr int64_t kLongMs = 20000;
-
-TEST_F(Process, HowARunEnds) {
-  struct {
-    const char* what;
-    const char* env;  // the fake tool's settings, NAME=value;...
-    int64_t timeout_ms;
-    proc_result result;
-    const char* out;
-    bool output_ended;
-  } cases[] = {
-      {"silence", "FAKE_SLEEP=60000", 2000, proc_result::timed_out, "", false},
-      {"helper holding the output", "FAKE_REPLY=r\n;FAKE_HELPER=1;FAKE_SLEEP_HELPER=60000", 20000,
-       proc_result::finished, "r\n", true},
-      {"detached helper, breaking away", "FAKE_REPLY=r\n;FAKE_DETACH=1;FAKE_SLEEP_HELPER=60000",
-       20000, proc_result::finished, "r\n", true},
-      // The command shell holds the output open until the tool has ended.
-      {"lingering after a complete reply", "FAKE_REPLY=r\n;FAKE_CLOSE=1;FAKE_SLEEP=60000", 2000,
-       proc_result::timed_out, "r\n", false},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> names;
-    std::stringstream settings(c.env);
-    for (std::string e; std::getline(settings, e, ';');) {
-      names.push_back(e.substr(0, e.find('=')));
-      set_env(names.back().c_str(), e.substr(e.find('=') + 1));
-    }
-    std::string line = "\"" + std::string(FAKE_TOOL_PATH) + "\" --run 2>NUL";
-    ran r = run(proc_command{nullptr, line.c_str(), kHidden}, c.timeout_ms, 2000);
-    EXPECT_EQ(r.result, c.result) << c.what;
-    EXPECT_EQ(r.out, c.out) << c.what;
-    EXPECT_EQ(r.output_ended, c.output_ended) << c.what;
-    EXPECT_GE(r.ms, c.result == proc_result::timed_out ? c.timeout_ms : 0) << c.what;
-    EXPECT_LT(r.ms, kLongMs) << c.what;
-    EXPECT_FALSE(beating()) << c.what << ": a process of the run is left";
-    for (const std::string& name : names) set_env(name.c_str(), nullptr);
-  }
-}
+// How a run ends is shown under wine by the process-level tests, through the
+// plugin and the same fake tool.
 
 // The shell is the system's unless ComSpec names one by its full path: a
 // cmd.exe planted in the current folder never runs.
-TEST_F(Process, CommandShellFromTheSystemFolder) {
-  fs::copy_file(FAKE_TOOL_PATH, dir_ / "cmd.exe");
+TEST(Process, CommandShellFromTheSystemFolder) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / "process-test-planted-cmd";
+  fs::create_directories(dir);
+  fs::copy_file(FAKE_TOOL_PATH, dir / "cmd.exe", fs::copy_options::overwrite_existing);
   set_env("FAKE_REPLY", "planted\n");
   char saved_dir[MAX_PATH] = "", saved[MAX_PATH] = "";
   GetCurrentDirectoryA(sizeof saved_dir, saved_dir);
   GetEnvironmentVariableA("ComSpec", saved, sizeof saved);
-  SetCurrentDirectoryA(dir_.string().c_str());
+  SetCurrentDirectoryA(dir.string().c_str());
   for (const char* comspec : {"", "cmd.exe", "cmd"}) {
     set_env("ComSpec", comspec);
     ran r = run(proc_command{nullptr, "echo ok", kHidden}, 20000, 2000);
@@ -258,6 +192,9 @@ TEST_F(Process, CommandShellFromTheSystemFolder) {
   }
   SetCurrentDirectoryA(saved_dir);
   set_env("ComSpec", saved);
+  set_env("FAKE_REPLY", nullptr);
+  std::error_code ec;
+  fs::remove_all(dir, ec);
 }
 
 #endif  // _WIN32
