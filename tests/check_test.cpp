@@ -15,9 +15,6 @@
 
 namespace {
 
-// Tokens that expire on 2100-01-01 00:00 UTC, stored in milliseconds.
-const std::string kCreds = creds_json(4102444800000);
-
 outcome check(const node& n, const std::vector<std::string>& args,
               const std::vector<std::string>& windows_env = {}) {
   invocation inv{n.env, args, "", n.home(), windows_env};
@@ -172,12 +169,11 @@ TEST(Check, OptionsAreIgnoredUnderCgi) {
        1},
       {{"GATEWAY_INTERFACE=CGI/1.1", "BOT_PASSWORD=pw", "QUERY_STRING=--check"}, refusal, 0},
   };
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"--check"}, {"--check", "--json"}, {"--help"}, {"-h"}}) {
+  for (const char* arg : {"--check", "--help"}) {
     for (const auto& c : cases) {
-      outcome o = run_plugin({c.env, args, "", ""});
-      EXPECT_EQ(o.out, c.out) << args[0] << " " << c.env[0];
-      EXPECT_EQ(o.exit_code, c.exit_code) << args[0];
+      outcome o = run_plugin({c.env, {arg}, "", ""});
+      EXPECT_EQ(o.out, c.out) << arg << " " << c.env[0];
+      EXPECT_EQ(o.exit_code, c.exit_code) << arg;
     }
   }
 }

@@ -27,7 +27,6 @@ status/a_test.cpp|#include "test_support.h"|0|points down
 status/a.cpp|#include "actions/actions.h"|1|src/status/a.cpp:2: status (rank 2) includes "actions/actions.h" of actions (rank 1)
 status/a.cpp|#include "login/code.h"|1|status (rank 2) includes "login/code.h" of login (rank 2)
 support/a.h|  #  include <tool/runner.h>|1|src/support/a.h:2: support (rank 6) includes "tool/runner.h"
-cgi/a.cpp|#include "request/gate.h"|1|cgi (rank 4) includes "request/gate.h" of request (rank 0)
 status/a.cpp|#include "test_support.h"|1|src/status/a.cpp:2: "test_support.h" names no folder
 status/a.cpp|#include "nowhere/x.h"|1|"nowhere/x.h" is in no folder of the layer table
 extra/a.cpp|#include "support/buf.h"|1|src/extra: a folder missing from the layer table

@@ -3,12 +3,20 @@
 // expected bytes of answers and files that several tests use.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 // Sets a variable of this process on either system; null removes it. An empty
 // value counts as unset for every setting the plugin reads (and Windows
@@ -37,6 +45,31 @@ inline bool pid_alive(long pid) {
   size_t paren = text.rfind(')');  // the name may hold anything, ")" too
   return paren == std::string::npos || paren + 2 >= text.size() || text[paren + 2] != 'Z';
 }
+
+#ifndef _WIN32
+// A folder of the running test's own (named after it: ctest runs tests side
+// by side), removed with everything in it at the end; tools in it are tiny
+// shell scripts.
+struct test_folder {
+  std::filesystem::path dir =
+      std::filesystem::temp_directory_path() /
+      (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+       std::to_string(getpid()));
+  test_folder() { std::filesystem::create_directories(dir); }
+  ~test_folder() { std::filesystem::remove_all(dir); }
+  std::string at(const std::string& name) const { return (dir / name).string(); }
+  // Writes name (and the folders it lies in) with this mode; gives its path.
+  std::string file(const std::string& name, const std::string& text, mode_t mode) const {
+    std::filesystem::create_directories((dir / name).parent_path());
+    std::ofstream(at(name)) << text;
+    chmod(at(name).c_str(), mode);
+    return at(name);
+  }
+  std::string script(const std::string& name, const std::string& body) const {
+    return file(name, "#!/bin/sh\n" + body + "\n", 0755);
+  }
+};
+#endif
 
 // What fake_tool recorded: "<count>\n" then "<length>:<bytes>\n" per
 // argument, for each run in order.
@@ -67,6 +100,9 @@ inline std::string creds_json(int64_t expires_at, bool refresh = true) {
          (refresh ? R"("refreshToken":"r",)" : "") + "\"expiresAt\":" + std::to_string(expires_at) +
          "}}";
 }
+
+// Tokens that expire on 2100-01-01 00:00 UTC, stored in milliseconds.
+inline const std::string kCreds = creds_json(4102444800000);
 
 // The JSON header block of a success.
 inline constexpr char kJsonHeaders[] =

@@ -33,26 +33,20 @@ TEST(DecimalPrefix, ReadsLikeTheCRuntimeAndHoldsTheBounds) {
   }
 }
 
-TEST(DecimalDigits, RefusesAllButDigits) {
-  for (const char* text :
-       {static_cast<const char*>(nullptr), "", " 5", "5 ", "+5", "-1", "2.5", "5s", "0x1"}) {
-    int64_t value = -1;
-    EXPECT_FALSE(decimal_digits(text, 1000000, &value)) << (text ? text : "(null)");
-  }
-}
-
-TEST(DecimalDigits, ReadsAndHoldsTheBound) {
+// Digits only, held at the bound (tool_timeout's test reads more through it).
+TEST(DecimalDigits, DigitsOnlyHeldAtTheBound) {
   struct {
     const char* text;
+    bool whole;
     int64_t value;
-  } cases[] = {{"0", 0},
-               {"045", 45},
-               {"999999", 999999},
-               {"1000001", 1000000},
-               {"99999999999999999999999", 1000000}};
+  } cases[] = {{"+5", false, -1},
+               {"5 ", false, -1},
+               {"0x1", false, -1},
+               {"999999", true, 999999},
+               {"1000001", true, 1000000}};
   for (const auto& c : cases) {
     int64_t value = -1;
-    EXPECT_TRUE(decimal_digits(c.text, 1000000, &value)) << c.text;
+    EXPECT_EQ(decimal_digits(c.text, 1000000, &value), c.whole) << c.text;
     EXPECT_EQ(value, c.value) << c.text;
   }
 }

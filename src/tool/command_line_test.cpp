@@ -62,7 +62,6 @@ TEST(CommandLine, QuotesTheToolAndTheMarkedWords) {
 #else
       {"t\"x", &finish, "\"t\\\"x\" --finish \"a\\$b\\\"c\" --name \"work\" --force"},
 #endif
-      {"tool", &status, "\"tool\" --status --name work"},
       {fits, &status, "\"" + fits + "\" --status --name work"},
       {too_long, &status, ""},
   };

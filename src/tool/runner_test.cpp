@@ -14,10 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #else
-#include <sys/stat.h>
 #include <unistd.h>
-
-#include <filesystem>
 #endif
 
 namespace {
@@ -74,37 +71,15 @@ TEST(ToolTimeout, ReadsWholeSecondsElse45) {
 
 #ifndef _WIN32
 
-namespace fs = std::filesystem;
-
-// A folder of its own with tiny shell scripts as tools.
 class Runner : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("runner-test-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-    tool_budget_start_ms(0);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string script(const std::string& name, const std::string& body) {
-    std::string path = (dir_ / name).string();
-    FILE* f = fopen(path.c_str(), "w");
-    fprintf(f, "#!/bin/sh\n%s\n", body.c_str());
-    fclose(f);
-    chmod(path.c_str(), 0755);
-    return path;
-  }
-  std::string at(const std::string& name) const { return (dir_ / name).string(); }
-  fs::path dir_;
+  void SetUp() override { tool_budget_start_ms(0); }
+  test_folder dir_;
 };
 
 TEST_F(Runner, WhatARunGives) {
   tool_args none, spaced;
-  spaced.word[0] = "--status";
-  spaced.word[1] = "--name";
-  spaced.word[2] = "a b";
-  spaced.count = 3;
+  status_args("a b", &spaced);
   struct {
     const char* what;
     std::string body;  // the tool's script; "" for the tool names below
@@ -134,7 +109,7 @@ TEST_F(Runner, WhatARunGives) {
        &none, 100, 1, "", true},
   };
   for (const auto& c : cases) {
-    std::string tool = c.body.empty() ? c.tool : script("tool", c.body);
+    std::string tool = c.body.empty() ? c.tool : dir_.script("tool", c.body);
     tool_budget_start_ms(c.budget_ms);
     buf out{};
     tool_run run = start_capture(tool.c_str(), *c.args);
@@ -150,47 +125,32 @@ TEST_F(Runner, WhatARunGives) {
 // A name that does not fit its area is not run cut short, which would name
 // another program.
 TEST_F(Runner, ToolNameTooLongIsNotRun) {
-  std::string deep = dir_.string();
-  while (deep.size() < kQuotedToolCap - 60) deep += "/" + std::string(40, 'd');
-  fs::create_directories(deep);
-  std::string program = deep + "/" + std::string(kQuotedToolCap - 3 - deep.size() - 1, 'p');
+  std::string deep;
+  while (dir_.dir.string().size() + deep.size() < kQuotedToolCap - 60)
+    deep += std::string(40, 'd') + "/";
+  deep += std::string(kQuotedToolCap - 3 - dir_.dir.string().size() - deep.size() - 1, 'p');
+  std::string program = dir_.script(deep, "echo ran");
   ASSERT_EQ(program.size(), kQuotedToolCap - 3);
-  FILE* f = fopen(program.c_str(), "w");
-  fprintf(f, "#!/bin/sh\necho ran\n");
-  fclose(f);
-  chmod(program.c_str(), 0755);
-  struct {
-    std::string tool;
-    int result;
-    const char* capture;
-  } cases[] = {
-      {program, 1, "ran"},
-      {program + "xyzzy", -1, ""},
-  };
-  for (const auto& c : cases) {
-    tool_args args;
-    status_args("", &args);
-    buf out{};
-    EXPECT_EQ(run_capture(c.tool.c_str(), args, &out), c.result) << c.tool.size();
-    EXPECT_EQ(std::string(out.data != nullptr ? out.data : "", out.len), c.capture);
-    buf_free(&out);
-  }
+  tool_args args;
+  status_args("", &args);
+  buf out{};
+  EXPECT_EQ(run_capture(program.c_str(), args, &out), 1) << "the longest name that fits";
+  EXPECT_EQ(std::string(out.data, out.len), "ran");
+  buf_free(&out);
+  EXPECT_EQ(run_capture((program + "xyzzy").c_str(), args, &out), -1);
+  EXPECT_EQ(out.data, nullptr);
 }
 
 // All the runs of a request share its deadline.
 TEST_F(Runner, OneDeadlineForTheRequest) {
-  std::string hung = script("hung", "exec sleep 5");
-  std::string marks = script("marks", "echo ran >" + at("ran") + "; echo '{}'");
+  std::string hung = dir_.script("hung", "exec sleep 5");
+  std::string marks = dir_.script("marks", "echo ran >" + dir_.at("ran") + "; echo '{}'");
   tool_args none;
   tool_budget_start_ms(150);
   int64_t t0 = monotonic_ms();
-  struct {
-    const std::string& tool;
-    bool ran;
-  } runs[] = {{hung, true}, {marks, false}};
-  for (const auto& r : runs) {
+  for (const std::string& tool : {hung, marks}) {
     buf out{};
-    tool_run run = start_capture(r.tool.c_str(), none);
+    tool_run run = start_capture(tool.c_str(), none);
     EXPECT_EQ(finish_capture(&run, &out), 1);
     EXPECT_TRUE(run.timed_out);
     EXPECT_EQ(out.len, 0u);
@@ -199,34 +159,23 @@ TEST_F(Runner, OneDeadlineForTheRequest) {
   int64_t took = monotonic_ms() - t0;
   EXPECT_GE(took, 150);
   EXPECT_LT(took, 1500) << "the second run was not given time of its own";
-  EXPECT_FALSE(fs::exists(at("ran"))) << "a run with no time left was started";
-}
-
-std::string read_text(const std::string& path) {
-  std::string text;
-  if (FILE* f = fopen(path.c_str(), "r")) {
-    char chunk[256];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
-    fclose(f);
-  }
-  while (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
+  EXPECT_FALSE(std::filesystem::exists(dir_.at("ran"))) << "a run with no time left was started";
 }
 
 // A run started and never finished must not leave its tool behind.
 TEST_F(Runner, UnfinishedRunEndsItsTool) {
-  std::string tool = script("tool", "echo $$ > " + at("pid") + "; exec sleep 60");
+  std::string tool = dir_.script("tool", "echo $$ >" + dir_.at("pid") + "; exec sleep 60");
   tool_args none;
+  long pid = 0;
   {
     tool_run run = start_capture(tool.c_str(), none);
     ASSERT_NE(run.proc, nullptr);
-    for (int i = 0; i < 300 && read_text(at("pid")).empty(); i++) usleep(10000);
+    for (int i = 0; i < 300 && !(std::ifstream(dir_.at("pid")) >> pid); i++) usleep(10000);
     tool_run moved = std::move(run);
     EXPECT_EQ(run.proc, nullptr);
   }
-  std::string pid = read_text(at("pid"));
-  ASSERT_FALSE(pid.empty());
-  EXPECT_FALSE(pid_alive(std::stol(pid)));
+  ASSERT_NE(pid, 0);
+  EXPECT_FALSE(pid_alive(pid));
 }
 
 #else  // _WIN32
