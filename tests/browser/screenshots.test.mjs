@@ -32,21 +32,15 @@ const START = {
 const REFUSED = { ok: false, error: 'invalid_code', detail: 'Quorin rejected the code, or it has already been used or has expired' };
 const T0 = Date.parse('2026-03-05T14:12:00Z');
 
-// Starts a sign-in and submits a code that the finish reply refuses.
-async function refuse(page) {
+// Starts a sign-in (step 2 already shows for a pending status; this gives it
+// its link) and types the code; with submit, sends it for the refusal.
+const signIn = (code, submit) => async (page) => {
   await page.evaluate(() => start(false));
-  await page.fill('#codeInput', 'qc_00000000');
-  await page.click('#btnFinish');
-  await page.waitForSelector('#loginNote.err');
+  await page.fill('#codeInput', code);
+  if (submit) await page.click('#btnFinish').then(() => page.waitForSelector('#loginNote.err'));
   await page.evaluate(() => document.activeElement.blur());
-}
-
-// Step 2 already shows for a pending status; start gives it its link.
-async function paste(page) {
-  await page.evaluate(() => start(false));
-  await page.fill('#codeInput', `http://127.0.0.1:8080/callback?code=qc_3fa41c07&state=${STATE}`);
-  await page.evaluate(() => document.activeElement.blur());
-}
+};
+const refuse = signIn('qc_00000000', true);
 
 // how: what is done before, the contrast asked for, the page's address
 // (query) and, per action, what to answer instead of status (replies; start
@@ -76,7 +70,7 @@ const WORK = statusDoc({ ...SIGNED_IN, account: 'work', expires_in_sec: 20950, c
 const SHOTS = [
   // file name, status, how
   ['signed-in', SIGNED_IN],
-  ['signing-in', statusDoc({ ...PENDING, accounts: ACCOUNTS.slice(0, 1) }), { prepare: paste }],
+  ['signing-in', statusDoc({ ...PENDING, accounts: ACCOUNTS.slice(0, 1) }), { prepare: signIn(`http://127.0.0.1:8080/callback?code=qc_3fa41c07&state=${STATE}`) }],
   ['no-login-cli', statusDoc({ ...NO_CLI, accounts: ACCOUNTS })],
   ['sign-in-expired', statusDoc({ accounts: ACCOUNTS }), { prepare: refuse, replies: { finish: { ...REFUSED, error: 'login_expired' } } }],
   ['named-account', WORK, { query: '&name=work' }],
