@@ -2,7 +2,7 @@
 // its plugin calls intercepted: drawing of each state, the flows with their
 // texts, and the addresses and headers of the calls.
 import assert from 'node:assert/strict';
-import { after, before, describe, test } from 'node:test';
+import { describe, test } from 'node:test';
 import {
   EXPIRED,
   LOGGED_IN,
@@ -11,25 +11,16 @@ import {
   expectToast,
   held,
   interceptApi,
-  launchBrowser,
   openConsole,
+  serverAndBrowser,
   snapshot,
-  startServer,
   statusDoc,
   until,
 } from './support.mjs';
 
-let server, browser;
-before(async () => {
-  server = await startServer();
-  browser = await launchBrowser();
-});
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
+const env = serverAndBrowser();
 
-const open = (t, how) => openConsole(t, { browser, server }, how);
+const open = (t, how) => openConsole(t, env, how);
 
 // The calls other than status reads, which the page also makes after a start.
 const actions = (calls) => calls.filter((c) => !/[?&]action=status(&|$)/.test(c.url));
@@ -50,11 +41,11 @@ describe('drawing a status', () => {
   test('before any reply the page shows its first state', async (t) => {
     const hold = held();
     t.after(() => hold.release({ body: NOT_CONNECTED }));
-    const context = await browser.newContext();
+    const context = await env.browser.newContext();
     t.after(() => context.close());
     const page = await context.newPage();
     await interceptApi(page, () => hold.promise);
-    await page.goto(server.console);
+    await page.goto(env.server.console);
     const s = await snapshot(page);
     assert.deepEqual(
       [s.pill, s.pillText, s.count, s.fill, s.lead, s.accounts, s.step1, s.step2],
@@ -216,7 +207,7 @@ describe('request addresses and headers', () => {
   for (const [query, storage, pwd] of stored) {
     test(`stored passwords: "${query}" with ${Object.keys(storage)} uses ${pwd}`, async (t) => {
       const { calls } = await open(t, { query, storage });
-      assert.equal(new URL(calls[0].url, server.base).searchParams.get('pwd'), pwd);
+      assert.equal(new URL(calls[0].url, env.server.base).searchParams.get('pwd'), pwd);
       assert.equal(calls[0].headers['x-bot-password'], pwd ?? undefined);
     });
   }

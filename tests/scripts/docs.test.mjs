@@ -6,11 +6,7 @@ import { test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
 const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const DOCS = [
-  'README.md',
-  'deploy/README.md',
-  ...fs.readdirSync(path.join(ROOT, 'docs')).filter((f) => f.endsWith('.md')).map((f) => `docs/${f}`),
-];
+const DOCS = ['README.md', 'deploy/README.md', ...fs.readdirSync(path.join(ROOT, 'docs')).filter((f) => f.endsWith('.md')).map((f) => `docs/${f}`)];
 
 // The text outside fenced blocks: a link or heading in an example is none.
 const prose = (file) => fs.readFileSync(path.join(ROOT, file), 'utf8').split(/^```.*$/m).filter((_, i) => i % 2 === 0).join('\n');

@@ -26,7 +26,6 @@ function ensure(args, { manifest = MANIFEST, withNode = false } = {}) {
 
 test('--print names the packages of the named lines, each once', () => {
   const cases = [
-    { args: ['a'], out: 'p1 p2' },
     { args: ['b', 'a'], out: 'p2 p3 p1' },
     { args: ['a', 'node'], out: 'p1 p2 nodejs npm' },
     { args: ['a', 'node'], withNode: true, out: 'p1 p2' }, // a Node.js of its own stays

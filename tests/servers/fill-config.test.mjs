@@ -27,44 +27,33 @@ function fill(args, previous) {
 
 test('fills every placeholder, Debian values unless named, values as given', () => {
   const cases = [
-    { args: ['BOT_PASSWORD=a&b'], has: ['"BOT_PASSWORD" => "a&b"'] }, // "&" is no pattern
-    {
-      args: ['BOT_PASSWORD='],
-      has: [
-        '"BOT_PASSWORD" => ""',
-        '=> "/usr/lib/cgi-bin/plugin_quorincode_login"',
-        '"QUORIN_CREDS_PATH" => "/var/lib/quorin/.credentials.json"',
-        '"PATH" => "/usr/local/bin:/usr/bin:/bin"',
-      ],
-    },
-    {
-      args: ['BOT_PASSWORD=x', 'QUORIN_DIR=/srv/q', 'LOGIN_BIN=/opt/l'],
-      has: ['"/srv/q/.credentials.json"', '"QUORIN_LOGIN_BIN" => "/opt/l"'],
-    },
+    // arguments → what the output holds
+    [['BOT_PASSWORD=a&b'], '"BOT_PASSWORD" => "a&b"'], // "&" is no pattern
+    [['BOT_PASSWORD='], '"BOT_PASSWORD" => ""', '=> "/usr/lib/cgi-bin/plugin_quorincode_login"',
+      '"QUORIN_CREDS_PATH" => "/var/lib/quorin/.credentials.json"', '"PATH" => "/usr/local/bin:/usr/bin:/bin"'],
+    [['BOT_PASSWORD=x', 'QUORIN_DIR=/srv/q', 'LOGIN_BIN=/opt/l'], '"/srv/q/.credentials.json"', '"QUORIN_LOGIN_BIN" => "/opt/l"'],
   ];
-  for (const c of cases) {
-    const r = fill(c.args);
+  for (const [args, ...has] of cases) {
+    const r = fill(args);
     assert.equal(r.status, 0, r.stderr);
     assert.equal(r.mode, 0o600, 'it holds the node password');
     assert.doesNotMatch(r.written, /@[A-Z_]+@/);
-    for (const h of c.has) assert.ok(r.written.includes(h), `${h}\n${r.written}`);
+    for (const h of has) assert.ok(r.written.includes(h), `${h}\n${r.written}`);
   }
 });
 
 test('refuses, and leaves the output as it was', () => {
   const cases = [
-    { args: [], status: 1, says: '@BOT_PASSWORD@ has no value' },
-    { args: ['BOT_PASWORD=x'], status: 2, says: 'no placeholder @BOT_PASWORD@' },
-    { args: ['BOT_PASSWORD'], status: 2, says: 'usage' },
-    { args: ['BOT_PASSWORD=a"b'], status: 2, says: 'may not hold' },
-    { args: ['BOT_PASSWORD=a\\b'], status: 2, says: 'may not hold' },
-    { args: ['BOT_PASSWORD=a$b'], status: 2, says: 'may not hold' },
-    { args: ['BOT_PASSWORD=a\nb'], status: 2, says: 'may not hold' },
+    // arguments, exit status, what it says
+    [[], 1, '@BOT_PASSWORD@ has no value'],
+    [['BOT_PASWORD=x'], 2, 'no placeholder @BOT_PASWORD@'],
+    [['BOT_PASSWORD'], 2, 'usage'],
+    ...['"', '\\', '$', '\n'].map((c) => [[`BOT_PASSWORD=a${c}b`], 2, 'may not hold']),
   ];
-  for (const c of cases) {
-    const r = fill(c.args, 'before\n');
-    assert.equal(r.status, c.status, `${c.args}: ${r.stderr}`);
-    assert.match(r.stderr, new RegExp(c.says.replace(/[$@]/g, '\\$&')));
+  for (const [args, status, says] of cases) {
+    const r = fill(args, 'before\n');
+    assert.equal(r.status, status, `${args}: ${r.stderr}`);
+    assert.ok(r.stderr.includes(says), r.stderr);
     assert.equal(r.written, 'before\n');
     assert.deepEqual(r.left, ['out.conf'], 'no temporary file stays');
   }
