@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/path_search-posix.h"
 #include "platform/platform.h"
 #include "support/cut.h"
 
@@ -62,23 +63,12 @@ bool find_command(const char* command, char* dst, size_t cap) {
     copy_cut(dst, cap, command);
     return true;
   }
-  const char* path = env_get("PATH");
-  if (path == nullptr) return false;
-  // Entries are separated by ":"; an empty one is the working folder.
-  for (const char* p = path;;) {
-    const char* end = strchr(p, ':');
-    size_t len = end != nullptr ? static_cast<size_t>(end - p) : strlen(p);
-    char candidate[4096];
-    int n = len == 0 ? snprintf(candidate, sizeof candidate, "./%s", command)
-                     : snprintf(candidate, sizeof candidate, "%.*s/%s", static_cast<int>(len), p,
-                                command);
-    if (n > 0 && static_cast<size_t>(n) < sizeof candidate && executable_file(candidate)) {
-      copy_cut(dst, cap, candidate);
-      return true;
-    }
-    if (end == nullptr) return false;
-    p = end + 1;
-  }
+  // Unset, PATH is what the shell would search.
+  return each_path_place(env_get("PATH"), command, [&](const char* place) {
+    if (!executable_file(place)) return false;
+    copy_cut(dst, cap, place);
+    return true;
+  });
 }
 
 file_access probe_file(const char* path) {

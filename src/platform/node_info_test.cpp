@@ -31,13 +31,15 @@ TEST(NodeInfo, FindsCommandsAsTheShellDoes) {
       {"/nonexistent:", "tool", "./tool"},  // an empty entry is the working folder
       {"", dir + "/tool", dir + "/tool"},   // a path is taken as it stands
       {dir, "./data", ""},
+      // Unset, PATH is the shell's default, as for the runs themselves.
+      {"<unset>", "sh", fs::exists("/usr/bin/sh") ? "/usr/bin/sh" : "/bin/sh"},
   };
   std::string was = fs::current_path();
   const char* path_was = getenv("PATH");
   std::string saved = path_was != nullptr ? path_was : "";
   fs::current_path(dir);
   for (const auto& c : cases) {
-    set_env("PATH", c.path_var);
+    set_env("PATH", c.path_var == "<unset>" ? nullptr : c.path_var.c_str());
     char where[1024];
     EXPECT_EQ(find_command(c.command.c_str(), where, sizeof where), !c.found.empty())
         << c.path_var << " " << c.command;

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/path_search-posix.h"
 #include "platform/platform.h"
 
 extern char** environ;
@@ -46,9 +47,6 @@ volatile sig_atomic_t g_grace = 0;
 // The signals by which a web server ends a CGI program.
 constexpr int kEndSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGPIPE};
 bool g_caught[sizeof kEndSignals / sizeof kEndSignals[0]] = {};
-
-// What the shell searches when PATH is unset.
-constexpr char kDefaultPath[] = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
 
 // How long SIGKILL may take to end a tree before the leader is reaped anyway
 // (a process in uninterruptible sleep ends only when its I/O does).
@@ -106,31 +104,13 @@ void exec_file(const char* path, char* const* argv, char* const* envp) {
 void exec_searched(char* const* argv, char* const* envp) {
   const char* name = argv[0];
   if (strchr(name, '/') != nullptr) return exec_file(name, argv, envp);
-  const char* path = getenv("PATH");
-  if (path == nullptr) path = kDefaultPath;
   bool denied = false;
-  size_t name_len = strlen(name);
-  for (const char* dir = path;; dir++) {
-    const char* end = dir;
-    while (*end != '\0' && *end != ':') end++;
-    size_t len = static_cast<size_t>(end - dir);
-    char full[4096];
-    if (len + 1 + name_len < sizeof full) {
-      memcpy(full, dir, len);  // an empty entry is the current folder
-      size_t at = len;
-      if (len > 0) full[at++] = '/';
-      memcpy(full + at, name, name_len + 1);
-      exec_file(full, argv, envp);
-      if (errno == EACCES) {
-        denied = true;
-      } else if (errno != ENOENT && errno != ENOTDIR) {
-        return;
-      }
-    }
-    if (*end == '\0') break;
-    dir = end;
-  }
-  errno = denied ? EACCES : ENOENT;
+  bool failed = each_path_place(getenv("PATH"), name, [&](const char* place) {
+    exec_file(place, argv, envp);
+    if (errno == EACCES) denied = true;
+    return errno != EACCES && errno != ENOENT && errno != ENOTDIR;  // a real failure stops
+  });
+  if (!failed) errno = denied ? EACCES : ENOENT;
 }
 
 [[noreturn]] void child_failed(int err_w) {
