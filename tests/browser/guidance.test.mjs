@@ -51,6 +51,7 @@ test('each failure names its next step; an expired or missing sign-in closes ste
     ['finish', fail('finish_failed', 'the login CLI did not finish within 45 s'), 'Try again. If it keeps happening, the node\'s operator should look at the login CLI.', 2],
     ['start', fail('cli_unavailable', 'gone'), 'Install the login CLI, or set QUORIN_LOGIN_BIN to its path (see docs/deploy.md), then press Reload.', 1],
     ['start', fail('invalid node password', '', 401), 'The node password is missing or wrong. Open this console from the hub, or add pwd= and the node password to its address.', 1],
+    ['refresh', fail('cross_site_request', 'another site', 403), 'Open this console from the node\'s own address or from the hub, then try again.', 1],
     ['refresh', fail('cli_unavailable', 'gone'), 'Install the refresh CLI, or set QUORIN_REFRESH_BIN to its path (see docs/deploy.md), then press Reload.', 1],
     ['refresh', fail('refresh_failed', 'the refresh CLI did not update the credentials file; sign in again'), null, 1],
   ];
