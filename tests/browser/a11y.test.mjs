@@ -53,7 +53,7 @@ const NAMED = statusDoc({
 
 // Waits until the page has drawn its first reply (or toasted a failure).
 const drawn = (page) =>
-  page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking' || document.querySelector('#toast.show'));
+  page.waitForFunction(() => !document.getElementById('pillText') || document.getElementById('pillText').textContent !== 'Checking' || document.querySelector('#toast.show'));
 // Lets toasts and bars finish their transitions, so contrast is judged on the
 // colours a person ends up seeing.
 const settle = (page) => page.waitForTimeout(250);
@@ -140,6 +140,19 @@ const STATES = [
     },
   ],
   ['password refused', { replies: { status: { status: 401, body: { ok: false, error: 'invalid node password' } } } }],
+  ['the password page', { real: true, query: '?pwd=wrong' }],
+  [
+    'link shown again, copy refused',
+    {
+      replies: { status: PENDING, start: START_OK },
+      async act(page) {
+        await page.click('#btnAgain');
+        await page.evaluate(() => (navigator.clipboard.writeText = () => Promise.reject(new Error('refused'))));
+        await page.click('#btnCopy');
+        await page.waitForSelector('#copyHelp:not([hidden])');
+      },
+    },
+  ],
 ];
 
 // One page per view goes through all the states; its plugin calls are
@@ -291,7 +304,7 @@ test('focus rings stand out from what surrounds them, and the placeholder with m
       await page.emulateMedia({ contrast });
       await page.goto(`${server.console}?theme=${theme}`);
       await page.waitForSelector('#step2.on');
-      await page.evaluate(() => showLink('https://signin.example.test/a', 600));
+      await page.evaluate(() => ((S.link = 'https://signin.example.test/a'), render()));
       if (contrast === 'more') {
         const ratio = await page.$eval('#codeInput', placeholderContrast);
         t.diagnostic(`${theme}: placeholder ${ratio.toFixed(2)}:1`);
