@@ -158,7 +158,8 @@ const STATES = [
 // One page per view goes through all the states; its plugin calls are
 // answered from the state at hand (or reach the real password node).
 async function viewPage(theme, width) {
-  const context = await browser.newContext({ viewport: { width, height: 900 }, colorScheme: theme });
+  // The narrow view is a phone's screen, 390 x 844.
+  const context = await browser.newContext({ viewport: { width, height: width < 400 ? 844 : 900 }, colorScheme: theme });
   context.setDefaultTimeout(5000);
   const page = await context.newPage();
   page.state = { replies: {}, seen: {} };
@@ -213,7 +214,7 @@ after(() => {
 });
 
 for (const theme of ['light', 'dark']) {
-  for (const width of [1280, 375]) {
+  for (const width of [1280, 390]) {
     describe(`${theme}, ${width} px`, () => {
       let view;
       before(async () => {
@@ -231,6 +232,13 @@ for (const theme of ['light', 'dark']) {
           const { 'color-contrast': _, ...others } = normal;
           assert.deepEqual(others, {}, 'violations besides colour contrast');
           assert.deepEqual(more, {}, 'violations with more contrast');
+          // The state's blue button is in sight without scrolling.
+          const below = await page.evaluate(() => {
+            scrollTo(0, 0);
+            const b = [...document.querySelectorAll('.btn:not(.ghost)')].find((e) => e.getClientRects().length);
+            return b ? b.getBoundingClientRect().bottom - innerHeight : -1;
+          });
+          assert.ok(below <= 0, `the primary action is ${below} px below the screen`);
         });
       }
     });

@@ -144,9 +144,15 @@ test('the system\'s theme is followed until one is picked; the toggle goes round
   ];
   for (const [what, ...want] of steps) {
     if (what === 'click') await page.click('#themeToggle');
-    else await page.emulateMedia({ colorScheme: what });
-    // The browser tells the page of a change of scheme at its next frame.
-    await page.evaluate(() => new Promise((r) => requestAnimationFrame(() => setTimeout(r, 0))));
+    else {
+      // The page hears of the change before this later listener does.
+      await page.evaluate(() => {
+        window.mq = matchMedia('(prefers-color-scheme: light)'); // held, or it may be collected before it hears
+        window.told = new Promise((r) => window.mq.addEventListener('change', r));
+      });
+      await page.emulateMedia({ colorScheme: what });
+      await page.evaluate(() => window.told);
+    }
     assert.deepEqual(await seen(), want, what);
   }
 });
@@ -221,7 +227,7 @@ test('with storage refused the page still themes, toggles and loads', async (t) 
   assert.deepEqual(page.errors, []);
 });
 
-test('layout: two columns on wide screens, one on narrow ones', async (t) => {
+test('layout: the grid\'s labels beside their values on every screen; a narrow one with less padding', async (t) => {
   const measure = (page) =>
     page.evaluate(() => {
       const cs = (sel) => getComputedStyle(document.querySelector(sel));
@@ -242,5 +248,5 @@ test('layout: two columns on wide screens, one on narrow ones', async (t) => {
   assert.equal(await wide.$eval('#app', (a) => a.getBoundingClientRect().width), 840);
   const narrow = await newPage(t, { viewport: { width: 400, height: 800 } });
   await load(narrow);
-  assert.deepEqual(await measure(narrow), [1, true, '13px', '12px', '28px', '12px 12px 32px', true]);
+  assert.deepEqual(await measure(narrow), [2, false, '13px', '12px', '28px', '12px 12px 32px', true]);
 });
