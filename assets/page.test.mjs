@@ -124,14 +124,14 @@ test('each state: its pill, one next step, and texts that say each thing once an
 test('what the session card shows of the remaining time', () => {
   const cases = [
     // status fields, seconds since the read → figure, bar, fill, "Token expires", pill
-    [{ expires_in_sec: 11532 }, 0, '3 <small>hours &middot; 12m</small>', 'bar', '40%', '3 h (17:24)', 'Logged In'],
-    [{ expires_in_sec: 57600 }, 0, '16 <small>hours &middot; 0m</small>', 'bar', '100%', '16 h (2026-03-06 06:12)', 'Logged In'],
-    [{ expires_in_sec: 5616 }, 0, '1 <small>hour &middot; 33m</small>', 'bar', '20%', '2 h (15:45)', 'Logged In'],
-    [{ expires_in_sec: 5616 }, 1, '1 <small>hour &middot; 33m</small>', 'bar warn', '19%', '2 h (15:45)', 'Logged In'],
-    [{ expires_in_sec: 30 }, 0, '30 <small>seconds</small>', 'bar warn', '2%', '30s (14:12)', 'Logged In'],
-    [{ expires_in_sec: 30 }, 30, 'expired', 'bar err', '0%', 'expired (14:12)', 'Expired'], // ran out: a read is due
+    [{ expires_in_sec: 11532 }, 0, '3 <small>hours &middot; 12m</small>', 'bar', '40%', '17:24', 'Logged In'],
+    [{ expires_in_sec: 57600 }, 0, '16 <small>hours &middot; 0m</small>', 'bar', '100%', '2026-03-06 06:12', 'Logged In'],
+    [{ expires_in_sec: 5616 }, 0, '1 <small>hour &middot; 33m</small>', 'bar', '20%', '15:45', 'Logged In'],
+    [{ expires_in_sec: 5616 }, 1, '1 <small>hour &middot; 33m</small>', 'bar warn', '19%', '15:45', 'Logged In'],
+    [{ expires_in_sec: 30 }, 0, '30 <small>seconds</small>', 'bar warn', '2%', '14:12', 'Logged In'],
+    [{ expires_in_sec: 30 }, 30, 'expired', 'bar err', '0%', 'expired at 14:12', 'Expired'], // ran out: a read is due
     [{ expires_in_sec: 0 }, 0, '-', 'bar warn', '0%', 'expired', 'Logged In'],
-    [{ expires_in_sec: 20000, expired: true }, 0, 'expired', 'bar err', '69%', '6 h (19:45)', 'Expired'],
+    [{ expires_in_sec: 20000, expired: true }, 0, 'expired', 'bar err', '69%', 'expired at 19:45', 'Expired'],
   ];
   for (const [fields, gone, ...want] of cases) {
     const S = state({ ...SIGNED, ...fields });
