@@ -169,11 +169,13 @@ TEST(Check, OptionsAreIgnoredUnderCgi) {
        1},
       {{"GATEWAY_INTERFACE=CGI/1.1", "BOT_PASSWORD=pw", "QUERY_STRING=--check"}, refusal, 0},
   };
-  for (const char* arg : {"--check", "--help"}) {
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"--check"}, {"--help"}, {"--chek"}, {"--meta-data", "--meta"}}) {
     for (const auto& c : cases) {
-      outcome o = run_plugin({c.env, {arg}, "", ""});
-      EXPECT_EQ(o.out, c.out) << arg << " " << c.env[0];
-      EXPECT_EQ(o.exit_code, c.exit_code) << arg;
+      outcome o = run_plugin({c.env, args, "", ""});
+      EXPECT_EQ(o.out, c.out) << args[0] << " " << c.env[0];
+      EXPECT_EQ(o.exit_code, c.exit_code) << args[0];
+      EXPECT_EQ(o.err, "") << args[0];
     }
   }
 }
@@ -188,6 +190,11 @@ TEST(Check, Arguments) {
       {{"--help"}, 0, "  --check --json   the same report as one JSON object\n", ""},
       {{"-h"}, 0, "docs/deploy.md", ""},
       {{"--check", "--verbose"}, 2, "", "--check takes only --json, not \"--verbose\""},
+      // From a shell a mistyped option is said so, not answered with the page.
+      {{"--chek"}, 2, "", "unknown option \"--chek\"\n\nUsage: plugin_quorincode_login"},
+      {{"--check=json"}, 2, "", "unknown option \"--check=json\""},
+      {{"-x"}, 2, "", "unknown option \"-x\""},
+      {{"page", "--json"}, 2, "", "unknown option \"--json\""},
   };
   for (const auto& c : cases) {
     outcome o = run_plugin({{"PATH=/usr/bin:/bin"}, c.args, "", ""});

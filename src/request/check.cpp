@@ -367,9 +367,7 @@ int check_main(int argc, char** argv) {
       json = true;
       continue;
     }
-    fprintf(stderr, "plugin_quorincode_login: --check takes only --json, not \"%s\"\n\n", argv[i]);
-    print_usage(stderr);
-    return 2;
+    return usage_error("--check takes only --json, not", argv[i]);
   }
   return run_check(json);
 }
