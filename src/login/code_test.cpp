@@ -36,7 +36,6 @@ TEST(ReadPasted, FindsTheCodeOrWhyThereIsNone) {
       {"https://h/cb?noerror=1&code=XYZ", pasted::code, "XYZ"},
       {"https://h/cb?state=s", pasted::no_code, ""},
       {"https://h/cb?code=&state=s", pasted::no_code, ""},
-      {"https://h/cb?xcode=", pasted::no_code, ""},
   };
   for (const auto& c : cases) {
     char text[kCodeCap];
