@@ -297,8 +297,8 @@ void check_long_locations(report* r) {
        {"QUORIN_CREDS_PATH", "QUORIN_ACCOUNTS_DIR", "QUORIN_ENV_DIR", "QUORIN_PENDING_DIR"}) {
     const char* v = env_setting(var);
     if (v != nullptr && strlen(v) >= kPathCap) {
-      note(r, false, "%s is %zu characters long: only its first %zu are used", var, strlen(v),
-           kPathCap - 1);
+      note(r, false, "%s is %d characters long: only its first %d are used", var,
+           static_cast<int>(strlen(v)), static_cast<int>(kPathCap - 1));
     }
   }
 }
