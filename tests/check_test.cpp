@@ -215,8 +215,8 @@ TEST(Check, Arguments) {
       {{"-h"}, 0, "docs/deploy.md", ""},
       {{"--check", "--verbose"}, 2, "", "--check takes only --json, not \"--verbose\""},
       // From a shell a mistyped option is said so, not answered with the page.
-      {{"--chek"}, 2, "", "unknown option \"--chek\"\n\nUsage: plugin_quorincode_login"},
-      {{"--check=json"}, 2, "", "unknown option \"--check=json\""},
+      {{"--chek"}, 2, "", "unknown option \"--chek\""},
+      {{"--check=json"}, 2, "", "Usage: plugin_quorincode_login [--check [--json]"},
       {{"-x"}, 2, "", "unknown option \"-x\""},
       {{"page", "--json"}, 2, "", "unknown option \"--json\""},
   };
