@@ -76,7 +76,6 @@ const ROWS = [
     'Not Connected', '', ['The login CLI is not on this node, so no sign-in can start.'], ['the login CLI is not']],
   ['a refresh finds the refresh CLI missing', state(EXPIRED, '', fail('refreshNote', 'cli_unavailable', 'the refresh CLI is not on this node')),
     'Expired', 'btnStart', ['The refresh CLI is not on this node, so the token', 'Sign in again with Start Quorin Login.'], ['the refresh CLI is not']],
-  ['starting', state(NONE, '', busy('btnStart')), 'Not Connected', 'btnStart', [], []],
   ['a refused code', state(PENDING, '', started, fail('loginNote', 'invalid_grant')), 'Signing in', 'linkOpen',
     [REJECTED, 'Check that the whole code was copied, or press Cancel and start again.'], []],
   ['an expired sign-in', state(PENDING, '', started, fail('loginNote', 'login_expired')), 'Not Connected', 'btnStart',
@@ -145,22 +144,6 @@ test('what the session card shows of the remaining time', () => {
   assert.deepEqual(view(state(SIGNED)).grid.map((r) => r[0]), ['Account', 'Refresh token', 'Token expires', 'Subscription', 'Login CLI', 'Profile', 'Credentials']);
 });
 
-test('the named accounts: tag, time, and a switch for every name the plugin takes', () => {
-  const accounts = [
-    { name: 'work', logged_in: true, expires_in_sec: 3000 },
-    { name: 'old', logged_in: true, expires_in_sec: -60, expired: true },
-    { name: 'has space', logged_in: false },
-    { name: '<b>x</b>', logged_in: true, expires_in_sec: 0 },
-  ];
-  const rows = view(state(doc({ accounts }), 'work')).accounts.map((r) => [r.name, r.tag[1], r.when, r.use]);
-  assert.deepEqual(rows, [
-    ['work', 'valid', '50 min (15:02)', 'here'],
-    ['old', 'expired', 'since 14:11', 'switch'],
-    ['has space', 'no token', '', ''],
-    ['<b>x</b>', 'valid', '', ''],
-  ]);
-});
-
 test('a note goes once the facts it speaks of change; an answer to an older call changes nothing', () => {
   const S = state(PENDING, '', started, fail('loginNote', 'invalid_grant')); // calls 2 and 3
   const steps = [
@@ -188,12 +171,6 @@ test('a note goes once the facts it speaks of change; an answer to an older call
   assert.equal(gotStatus(C, PENDING, 4, T0), false);
   const v = view(C);
   assert.deepEqual([v.step, v.notes.loginNote, v.pill[1]], [1, null, 'Not Connected']);
-});
-
-test('answers to calls made before an account switch are dropped', () => {
-  const S = newState('work', 7);
-  assert.equal(gotStatus(S, SIGNED, 7, T0), false);
-  assert.equal(gotStatus(S, SIGNED, 8, T0), true);
 });
 
 test('fmtExpiry and countdown', () => {
