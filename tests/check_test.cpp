@@ -79,6 +79,14 @@ TEST(Check, SaysWhetherASignInCanWork) {
        1,
        "QUORIN_CREDS_PATH is not set, so the credentials would be looked for below whatever "
        "folder the web server starts the plugin in: set QUORIN_CREDS_PATH"},
+      {"run without the web server's settings",
+       [](node& n) {
+         std::erase_if(n.env, [](auto& e) { return e.starts_with("BOT_PASSWORD="); });
+       },
+       {},
+       0,
+       "not set here         BOT_PASSWORD, QUORIN_ACCOUNTS_DIR, QUORIN_ENV_DIR, "
+       "QUORIN_PENDING_DIR, QUORIN_TOOL_TIMEOUT (the web server's configuration may set them"},
       {"a hung login CLI",
        [](node& n) {
          n.set("QUORIN_TOOL_TIMEOUT=1");
@@ -145,6 +153,8 @@ TEST(Check, ReportsTheFactsItFound) {
       {"refresh_cli_from", "\"default name\""},
       {"refresh_cli_found_at", "\"\""},
       {"node_password", "false"},
+      {"not_seen", R"(["BOT_PASSWORD","QUORIN_REFRESH_BIN","QUORIN_ACCOUNTS_DIR","QUORIN_ENV_DIR",)"
+                   R"("QUORIN_PENDING_DIR"])"},
       {"tool_timeout", "30"},
   };
   for (const auto& f : facts) EXPECT_EQ(member(json, f.key), f.value) << f.key << "\n" << json;
