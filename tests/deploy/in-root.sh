@@ -48,19 +48,27 @@ if compgen -G "$share/previous/*.deb" >/dev/null; then
   (cd "$share/previous" && . "$old/steps")
 fi
 
-# Samples every process's arguments until /share/done-sampling; a hit names the program.
+# Samples the arguments of every process started from now on (a higher
+# process id: reading the older ones would make a sweep too slow to catch a
+# short-lived command) until /share/done-sampling. A hit is kept with its
+# process id, as the process may be gone before its name is read.
 sampler() {
+  local first=$BASHPID proc procs hit
   until [ -e "$share/done-sampling" ]; do
+    procs=()
+    for proc in /proc/[0-9]*; do ((${proc#/proc/} < first)) || procs+=("$proc/cmdline"); done
     if [ -s $pw ]; then
-      for hit in $(grep -lasFf $pw /proc/[0-9]*/cmdline || true); do
-        cat "${hit%cmdline}comm" >>"$share/argv-hits" 2>/dev/null || true
+      for hit in $(grep -lasFf $pw "${procs[@]}" || true); do
+        echo "${hit%/cmdline} $(cat "${hit%cmdline}comm" 2>/dev/null)" >>"$share/argv-hits"
       done
     fi
+    echo >>"$share/sweeps"
     sleep 0.02
   done
 }
 sampler &
 sampling=$!
+sampled_from=$SECONDS
 
 cd "$share"
 echo "== docs/deploy.md for $setup, as printed:"
@@ -81,7 +89,7 @@ done
 # @PW@ in PATH stands for it. curl reads them on its standard input.
 status() {
   local p
-  p=$(<$pw)
+  [ ! -r $pw ] || p=$(<$pw)
   {
     printf 'url = "http://127.0.0.1%s"\n' "${1//@PW@/$p}"
     [ "${2:-}" != -p ] || printf 'header = "X-Bot-Password: %s"\n' "$p"
@@ -116,6 +124,7 @@ fi
 touch "$share/done-sampling"
 wait $sampling
 sampling=""
+echo "in-root.sh: $(wc -l <"$share/sweeps") sweeps of the command lines in $((SECONDS - sampled_from)) s"
 [ ! -s "$share/argv-hits" ] || fail "the node password was in the arguments of: $(sort -u "$share/argv-hits")"
 secret=$(mktemp)
 cp $pw "$secret"
