@@ -88,7 +88,7 @@ done
 # The status of a GET of PATH; with -p, the password in X-Bot-Password, and
 # @PW@ in PATH stands for it. curl reads them on its standard input.
 status() {
-  local p
+  local p=""
   [ ! -r $pw ] || p=$(<$pw)
   {
     printf 'url = "http://127.0.0.1%s"\n' "${1//@PW@/$p}"
