@@ -44,8 +44,8 @@ if compgen -G "$share/previous/*.deb" >/dev/null; then
   dpkg-deb --fsys-tarfile "$share"/previous/*.deb |
     tar -xO ./usr/share/doc/plugin-quorincode-login/docs/deploy.md >"$old/deploy.md"
   /src/tests/deploy/steps.sh "$old/deploy.md" "$setup" >"$old/steps"
-  # shellcheck source=/dev/null
-  (cd "$share/previous" && . "$old/steps")
+  # shellcheck source=/dev/null disable=SC2154 # the previous document sets $password
+  (cd "$share/previous" && . "$old/steps" && printf '%s\n' "$password" >"$old/password")
 fi
 
 # Samples the arguments of every process started from now on (a higher
@@ -76,6 +76,7 @@ cat "$steps"
 echo "== running it"
 # shellcheck source=/dev/null
 . "$steps"
+[ -z "${old:-}" ] || cmp -s "$old/password" $pw || fail "the upgrade changed the node password"
 echo "== the node serves"
 cp $pw "$share/password"
 cp /src/tools/signin.html /var/www/html/signin.html # the stand-in sign-in page
