@@ -13,10 +13,11 @@ const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..')
 const FILL = path.join(ROOT, 'deploy/fill-config');
 const ROUTE = path.join(ROOT, 'deploy/lighttpd/quorin-login.conf');
 
-// A secret comes from a file: one with a line end, one empty.
+// A secret comes from a file: one with a line end, one empty, one too long.
 const SECRETS = fs.mkdtempSync(path.join(os.tmpdir(), 'fill-config-secrets-'));
 fs.writeFileSync(path.join(SECRETS, 'pw'), 'from-file\n');
 fs.writeFileSync(path.join(SECRETS, 'empty'), '');
+fs.writeFileSync(path.join(SECRETS, 'big'), 'x'.repeat(4097));
 process.on('exit', () => fs.rmSync(SECRETS, { recursive: true }));
 
 function fill(args, previous) {
@@ -57,6 +58,7 @@ test('refuses, and leaves the output as it was', () => {
     [['BOT_PASSWORD'], 2, 'usage'],
     [[`BOT_PASSWORD_FILE=${SECRETS}/none`], 2, 'cannot read the file of BOT_PASSWORD'],
     [[`BOT_PASSWORD_FILE=${SECRETS}/empty`], 2, 'the file of BOT_PASSWORD is empty'],
+    [[`BOT_PASSWORD_FILE=${SECRETS}/big`], 2, 'more than 4096 bytes'],
     ...['"', '\\', '$', '\n'].map((c) => [[`BOT_PASSWORD=a${c}b`], 2, 'may not hold']),
   ];
   for (const [args, status, says] of cases) {
