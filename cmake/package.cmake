@@ -3,9 +3,9 @@ set(PLUGIN_MAINTAINER "The plugin_quorincode_login authors <noreply@localhost>")
 # What `cmake --install` puts where, and the release packages CPack makes of it:
 # a ZIP for Windows; a .tar.gz and a .deb for Linux. scripts/release.sh builds them.
 set(DOC_FILES README.md LICENSE)
-# The packages' own version: the program's, and after a "+" the how-many-th
-# packaging of it. The first one of 1.0.0 put the program in /usr/lib/cgi-bin/;
-# apt upgrades only to a higher version.
+# The packages' version: the program's, a "+" and the number of its packaging.
+# The first packaging of 1.0.0 put the program in /usr/lib/cgi-bin/, and apt
+# upgrades only to a higher version.
 set(PLUGIN_PACKAGE_VERSION ${PROJECT_VERSION}+1)
 # What a node needs of docs/: the README points an operator there.
 set(NODE_DOCS docs/deploy.md docs/reference.md docs/troubleshooting.md docs/login-cli-protocol.md)

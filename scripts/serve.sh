@@ -12,10 +12,10 @@
 # DIR is laid anew (node/ is the node's home folder, www/ the document root,
 # server/ the configuration, logs and sockets). NODE_PASSWORD switches on the
 # node password (letters, digits, - . _ ~ only, so that it also passes the gate
-# as a raw ?pwd= value); it is taken from the environment, and handed on on a
-# pipe, so that it stands on no command line. BUILD_DIR names the build tree (default: build). Started as
-# root, the server runs the plugin as nobody. Runs in the foreground; Ctrl-C
-# (or SIGTERM) stops it.
+# as a raw ?pwd= value); it comes from the environment and goes on on a pipe,
+# so that it stands on no command line. BUILD_DIR names the build tree
+# (default: build). Started as root, the server runs the plugin as nobody.
+# Runs in the foreground; Ctrl-C (or SIGTERM) stops it.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -eq 2 ] || { echo "usage: [NODE_PASSWORD=...] $0 DIR PORT" >&2; exit 2; }
@@ -101,8 +101,7 @@ values=(
   GROUP="$group"
   FCGI_SOCKET="$run/fcgiwrap.sock"
 )
-[ -z "$password" ] || values+=(BOT_PASSWORD_FILE=/dev/stdin)
-[ -n "$password" ] || values+=(BOT_PASSWORD=)
+if [ -n "$password" ]; then values+=(BOT_PASSWORD_FILE=/dev/stdin); else values+=(BOT_PASSWORD=); fi
 for file in "$repo/deploy/${server%-cgi}"/*.conf; do
   printf '%s\n' "$password" | "$repo/deploy/fill-config" "$file" "$run/$(basename "$file")" "${values[@]}"
 done
