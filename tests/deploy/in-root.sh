@@ -55,7 +55,7 @@ fi
     echo >>"$share/sweeps" && sleep 0.02
   done
 ) &
-sampling=$!
+sampling=$! sampled=$SECONDS
 cd "$share"
 echo "== docs/deploy.md for $setup, as printed:"
 cat "$steps"
@@ -100,7 +100,7 @@ done
 [ "$setup" != nginx ] || { runuser -u nobody -- curl -s --unix-socket /run/fcgiwrap.socket x/ || [ $? = 7 ]; } ||
   fail "another user than www-data opens fcgiwrap's socket"
 touch "$share/done-sampling" && wait $sampling && sampling=""
-echo "in-root.sh: $(wc -l <"$share/sweeps") sweeps of the command lines"
+echo "in-root.sh: $(wc -l <"$share/sweeps") sweeps of the command lines in $((SECONDS - sampled)) s"
 [ ! -s "$share/argv-hits" ] || fail "the node password was in the arguments of $(tr '\n' ' ' <"$share/argv-hits")"
 [ -z "${old:-}" ] || cmp -s "$old/password" $pw || fail "the upgrade changed the node password"
 cp $pw /root/password
