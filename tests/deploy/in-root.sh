@@ -22,7 +22,7 @@ install -m 755 "$share/quorin-refresh-standin" /usr/local/bin/tellumar-quorincod
 
 sampling=""
 stop_servers() {
-  [ -z "$sampling" ] || kill "$sampling"
+  [ -z "$sampling" ] || kill "$sampling" 2>/dev/null || true
   for s in lighttpd apache2 nginx fcgiwrap; do
     [ ! -x "/etc/init.d/$s" ] || service "$s" stop >/dev/null 2>&1 || true
   done
@@ -84,7 +84,9 @@ get() {
   } | curl -s -o /dev/null -w '%{http_code}' -K -
 }
 # The CGI side down: fcgiwrap stopped, or the program not executable.
-down() { if [ "$setup" = nginx ]; then service fcgiwrap "$1"; else chmod "$2" /usr/lib/plugin-quorincode-login/*; fi; }
+down() {
+  if [ "$setup" = nginx ]; then service fcgiwrap "$1"; else chmod "$2" /usr/lib/plugin-quorincode-login/*; fi
+}
 down stop 0 && code=$(get "" -p) && down start 755
 [[ $code == 5* ]] || fail "with the CGI side down the route answered $code"
 
