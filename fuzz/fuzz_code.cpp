@@ -1,5 +1,6 @@
-// The finish action's code cleaning: whatever is pasted, a code that passes the
-// check holds nothing a shell reads specially, and quotes into one word.
+// The finish action's reading of a pasted text: whatever is pasted, a code
+// that passes the check holds nothing a shell reads specially and quotes into
+// one word, and an error's name is a short word.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t n = size < kCodeCap - 1 ? size : kCodeCap - 1;
   memcpy(text, data, n);
   text[n] = '\0';
-  clean_code(text);
+  pasted kind = read_pasted(text);
   if (strlen(text) >= kCodeCap) abort();
-  if (!code_valid(text)) return 0;
+  // An error's name goes into the answer: only a short word of safe bytes.
+  const char* word = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._";
+  if (kind == pasted::sign_in_error && (strlen(text) > 64 || text[strspn(text, word)] != '\0'))
+    abort();
+  if (kind != pasted::code || !code_valid(text)) return 0;
   for (const char* p = text; *p; p++) {
     unsigned char c = static_cast<unsigned char>(*p);
     if (c < 0x20 || c == 0x7f || strchr("\"$&';<>\\`|%", c)) abort();

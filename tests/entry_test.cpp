@@ -47,12 +47,6 @@ TEST(StartUp, DiscoveryAndVersionLines) {
   }
 }
 
-TEST(StartUp, OtherArgumentsAreIgnored) {
-  outcome o = run({"QUERY_STRING=action=nope"}, {"--meta-data", "--meta"});
-  EXPECT_EQ(o.out, unknown("nope"));
-  EXPECT_EQ(o.exit_code, 1);
-}
-
 TEST(Gate, AdmitsOrRefuses) {
   const std::string q = "QUERY_STRING=action=probe";
   struct {

@@ -332,6 +332,14 @@ outcome run_plugin(const invocation& inv) {
     note_retry(res, attempt);
     res = run_once(inv);
   }
+  // The launcher's notes of a start wine failed and it repeated (scripts/
+  // wine-run.sh) come first; they are said here, and are not the plugin's.
+  while (res.err.rfind("wine-run: ", 0) == 0) {
+    size_t end = res.err.find('\n');
+    end = end == std::string::npos ? res.err.size() : end + 1;
+    fprintf(stderr, "%s", res.err.substr(0, end).c_str());
+    res.err.erase(0, end);
+  }
   // The plugin writes nothing to stderr but a shell user's wrong option (exit
   // status 2); anything else there is a sanitizer report.
   if (!res.err.empty() && res.exit_code != 2)

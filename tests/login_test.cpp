@@ -212,7 +212,9 @@ TEST(Finish, LargestBodyIsRead) {
   EXPECT_EQ(n.calls(), (argv_list{{"--finish", "big"}}));
 }
 
-TEST(Finish, RefusesWhatCouldRunOnAShell) {
+// Refused with a 400 before any tool runs: shell characters, and an address
+// that carries no code, each with its own detail.
+TEST(Finish, RefusedBeforeAnyToolRuns) {
   for (std::string code :
        {"a%24b", "a%60id%60", "a%22b", "a%26b", "a%7Cb", "%25HTTP_X_EVIL%25", "a%3Bb", "a%5Cb",
         "a%27b", "a%3Cb", "a%3Eb", "a%01b", "a%7Fb", "%2520", "cb%3Fcode%3Da%24b"}) {
@@ -222,6 +224,17 @@ TEST(Finish, RefusesWhatCouldRunOnAShell) {
     EXPECT_EQ(o.exit_code, 1);
     EXPECT_EQ(n.calls(), argv_list{}) << code;
   }
+  node n = with_fake_login(R"({"ok":true})");
+  EXPECT_EQ(
+      n.get("action=finish&code=https%3A%2F%2Fh%2Fcb%3Ferror%3Daccess_denied%26state%3Ds").out,
+      error_response(400, "Bad Request", "invalid_code",
+                     "the pasted address holds error=access_denied, not a code: the sign-in "
+                     "was declined or failed; start it again"));
+  EXPECT_EQ(n.get("action=finish&code=https%3A%2F%2Fh%2Fcb%3Fstate%3Ds").out,
+            error_response(400, "Bad Request", "invalid_code",
+                           "the pasted address holds no code=: paste the whole address the sign-in "
+                           "page showed after you approved, or the code alone"));
+  EXPECT_EQ(n.calls(), argv_list{});
 }
 
 TEST(Finish, Failures) {

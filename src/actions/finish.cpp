@@ -67,7 +67,24 @@ int action_finish(const char* name, bool force, const char* query, request_body*
     emit_error(400, "Bad Request", "missing_code", "pass the authorization code as &code=...");
     return 1;
   }
-  clean_code(code);
+  switch (read_pasted(code)) {
+    case pasted::sign_in_error: {
+      char detail[192];
+      snprintf(detail, sizeof detail,
+               "the pasted address holds error=%.64s, not a code: the sign-in was declined or "
+               "failed; start it again",
+               code);
+      emit_error(400, "Bad Request", "invalid_code", detail);
+      return 1;
+    }
+    case pasted::no_code:
+      emit_error(400, "Bad Request", "invalid_code",
+                 "the pasted address holds no code=: paste the whole address the sign-in page "
+                 "showed after you approved, or the code alone");
+      return 1;
+    case pasted::code:
+      break;
+  }
   if (!code_valid(code)) {
     emit_error(400, "Bad Request", "invalid_code",
                "the value is not an authorization code (empty, too long, or contains shell "

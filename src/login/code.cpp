@@ -31,16 +31,41 @@ static void percent_decode(char* s) {
   *out = '\0';
 }
 
-void clean_code(char text[kCodeCap]) {
+// The value of a parameter: name= at the text's start or after "?", "&" or "#".
+static const char* param_value(const char* text, const char* name) {
+  size_t n = strlen(name);
+  for (const char* p = strstr(text, name); p != nullptr; p = strstr(p + 1, name)) {
+    if ((p == text || strchr("?&#", p[-1]) != nullptr) && p[n] == '=') return p + n + 1;
+  }
+  return nullptr;
+}
+
+pasted read_pasted(char text[kCodeCap]) {
   percent_decode(text);
   trim_tail(text);
+  // A declined sign-in redirects with error= in place of a code.
+  if (const char* error = param_value(text, "error")) {
+    size_t n = strspn(error, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._");
+    if (n > 64) n = 64;
+    memmove(text, error, n);
+    text[n] = '\0';
+    return pasted::sign_in_error;
+  }
   if (const char* at = strstr(text, "code=")) {
     char value[kCodeCap];
     size_t n = strcspn(at + 5, "&#");
     if (n > kCodeCap - 1) n = kCodeCap - 1;
     memcpy(value, at + 5, n);
     value[n] = '\0';
-    if (value[0] != '\0' && code_valid(value)) memcpy(text, value, n + 1);
+    if (value[0] != '\0' && code_valid(value)) {
+      memcpy(text, value, n + 1);
+      return pasted::code;
+    }
+  }
+  if (strstr(text, "://") != nullptr) {
+    const char* code = param_value(text, "code");
+    if (code == nullptr || strcspn(code, "&#") == 0) return pasted::no_code;
   }
   text[strcspn(text, "#")] = '\0';
+  return pasted::code;
 }

@@ -9,7 +9,15 @@ inline constexpr size_t kCodeCap = 2048;
 // bytes, DEL, percent sign or shell characters " $ & ' ; < > \ ` |.
 int code_valid(const char* text);
 
-// Turns a pasted text (raw, still percent-encoded) into the code in place:
-// percent-decoding, trailing blanks, the value of a redirect address's
-// "code=", and everything from the first "#" dropped.
-void clean_code(char text[kCodeCap]);
+// What a pasted text holds.
+enum class pasted {
+  code,           // a code for code_valid to judge
+  sign_in_error,  // an error= parameter: the sign-in was declined or failed
+  no_code,        // an address ("://") without a code= value
+};
+
+// Reads a pasted text (raw, still percent-encoded) in place: percent-decoding,
+// trailing blanks, then an error= parameter (its value left in text: letters,
+// digits, - . _, at most 64), else the value of "code=" with everything from
+// the first "#" dropped.
+pasted read_pasted(char text[kCodeCap]);

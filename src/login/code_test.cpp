@@ -7,36 +7,45 @@
 
 namespace {
 
-std::string cleaned(const std::string& pasted) {
-  char text[kCodeCap];
-  snprintf(text, sizeof text, "%s", pasted.c_str());
-  clean_code(text);
-  return text;
-}
-
-TEST(CleanCode, RecoversTheCode) {
+TEST(ReadPasted, FindsTheCodeOrWhyThereIsNone) {
   struct {
-    std::string pasted;
-    std::string code;
+    std::string input;
+    pasted kind;
+    std::string text;  // the code, or the error's name
   } cases[] = {
-      {"abc123", "abc123"},
-      {"abc123%0A", "abc123"},
-      {"abc123\r\n", "abc123"},
-      {" abc", " abc"},
-      {"http://127.0.0.1/callback?code=XYZ&state=s1", "XYZ"},
-      {"http%3A%2F%2Fh%2Fcb%3Fcode%3DXYZ%26state%3Ds", "XYZ"},
-      {"https://h/cb?code=XYZ#frag", "XYZ"},
-      {"XYZ#state123", "XYZ"},
-      {"a%2Bb+c", "a+b c"},
-      {"abc%", "abc%"},
-      {"abc%4", "abc%4"},
-      {"abc%zz", "abc%zz"},
-      {"ab%00cd", "ab"},
-      {"https://h/cb?code=", "https://h/cb?code="},
-      {"https://h/cb?code=a$b&x=1", "https://h/cb?code=a$b&x=1"},
-      {"code=abc#def&code=zzz", "abc"},
+      {"abc123", pasted::code, "abc123"},
+      {"abc123%0A", pasted::code, "abc123"},
+      {"abc123\r\n", pasted::code, "abc123"},
+      {" abc", pasted::code, " abc"},
+      {"http://127.0.0.1/callback?code=XYZ&state=s1", pasted::code, "XYZ"},
+      {"http%3A%2F%2Fh%2Fcb%3Fcode%3DXYZ%26state%3Ds", pasted::code, "XYZ"},
+      {"https://h/cb?code=XYZ#frag", pasted::code, "XYZ"},
+      {"XYZ#state123", pasted::code, "XYZ"},
+      {"a%2Bb+c", pasted::code, "a+b c"},
+      {"abc%", pasted::code, "abc%"},
+      {"abc%4", pasted::code, "abc%4"},
+      {"abc%zz", pasted::code, "abc%zz"},
+      {"ab%00cd", pasted::code, "ab"},
+      {"cb?code=", pasted::code, "cb?code="},
+      {"https://h/cb?code=a$b&x=1", pasted::code, "https://h/cb?code=a$b&x=1"},
+      {"code=abc#def&code=zzz", pasted::code, "abc"},
+      {"https://h/cb?error=access_denied&state=s", pasted::sign_in_error, "access_denied"},
+      {"https://h/cb?error_code=7&error=server_error", pasted::sign_in_error, "server_error"},
+      {"error=x%3Cb%3E&code=XYZ", pasted::sign_in_error, "x"},
+      {"https://h/cb#error=" + std::string(80, 'e'), pasted::sign_in_error, std::string(64, 'e')},
+      {"https://h/cb?noerror=1&code=XYZ", pasted::code, "XYZ"},
+      {"https://h/cb?state=s", pasted::no_code, ""},
+      {"https://h/cb?code=&state=s", pasted::no_code, ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(cleaned(c.pasted), c.code) << c.pasted;
+  for (const auto& c : cases) {
+    char text[kCodeCap];
+    snprintf(text, sizeof text, "%s", c.input.c_str());
+    pasted kind = read_pasted(text);
+    EXPECT_EQ(kind, c.kind) << c.input;
+    if (kind != pasted::no_code) {
+      EXPECT_EQ(std::string(text), c.text) << c.input;
+    }
+  }
 }
 
 TEST(CodeValid, RefusesShellCharacters) {

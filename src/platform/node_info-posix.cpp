@@ -84,6 +84,8 @@ file_access probe_file(const char* path) {
 
 folder_access probe_folder(const char* path) {
   struct stat st;
-  if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode)) return folder_access::missing;
+  if (stat(path, &st) != 0)
+    return errno == EACCES ? folder_access::no_access : folder_access::missing;
+  if (!S_ISDIR(st.st_mode)) return folder_access::missing;
   return access(path, W_OK | X_OK) == 0 ? folder_access::writable : folder_access::not_writable;
 }

@@ -90,8 +90,11 @@ file_access probe_file(const char* path) {
 
 folder_access probe_folder(const char* path) {
   DWORD attrs = GetFileAttributesA(path);
-  if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0)
-    return folder_access::missing;
+  if (attrs == INVALID_FILE_ATTRIBUTES) {
+    return GetLastError() == ERROR_ACCESS_DENIED ? folder_access::no_access
+                                                 : folder_access::missing;
+  }
+  if ((attrs & FILE_ATTRIBUTE_DIRECTORY) == 0) return folder_access::missing;
   // Rights on a folder come from its access list, which only a write would test.
   return folder_access::unknown;
 }

@@ -27,6 +27,7 @@ file_access probe_file(const char* path);
 
 enum class folder_access {
   missing,       // no such folder
+  no_access,     // a folder on its way cannot be entered: it may or may not exist
   writable,      // this user may add and replace files in it
   not_writable,  // it exists, but this user may not write in it
   unknown,       // the platform cannot tell without writing

@@ -14,7 +14,6 @@
 #include "support/buf.h"
 #include "support/cut.h"
 #include "support/decimal.h"
-#include "support/json_valid.h"
 #include "tool/runner.h"
 
 namespace {
@@ -58,6 +57,18 @@ void fact(report* r, const char* key, const char* label, const char* text) {
 void fact_flag(report* r, const char* key, const char* label, bool on) {
   if (!r->json) return line(r, label, on ? "yes" : "no");
   buf_addf(&r->facts, ",\"%s\":%s", key, on ? "true" : "false");
+}
+
+// Whether something is there, when a folder on its way may be shut to us.
+enum class presence { no, yes, cannot_tell };
+
+// yes, no or cannot tell; true, false or null in JSON.
+void fact_presence(report* r, const char* key, const char* label, presence p) {
+  static const char* const kText[] = {"no", "yes", "cannot tell"};
+  static const char* const kJson[] = {"false", "true", "null"};
+  int i = static_cast<int>(p);
+  if (!r->json) return line(r, label, kText[i]);
+  buf_addf(&r->facts, ",\"%s\":%s", key, kJson[i]);
 }
 
 // A number: as it is in JSON, as text for a person.
@@ -112,12 +123,11 @@ void check_home(report* r, const char* user) {
   }
 }
 
-// Present, readable, JSON: what the plugin can make of the file.
-void check_credentials_file(report* r, const char* path, const char* user) {
+// Present and readable, and what the status read made of the file: the same
+// read, so the check and a status request never disagree about it.
+void check_credentials_file(report* r, const status_rec& rec, const char* user) {
+  const char* path = rec.credentials_path;
   file_access access = probe_file(path);
-  bool present = access == file_access::folder || access == file_access::unreadable ||
-                 access == file_access::readable;
-  bool json = false;
   switch (access) {
     case file_access::missing:
       break;  // nobody has signed in yet; the login CLI writes it
@@ -133,24 +143,24 @@ void check_credentials_file(report* r, const char* path, const char* user) {
            user);
       break;
     case file_access::readable:
-      if (char* text = read_file(path)) {
-        const char* p = text + strspn(text, " \t\r\n");
-        json = *p == '{' && json_valid(text, text + strlen(text));
-        free(text);
-        if (!json) {
-          note(r, true,
-               "%s is not a JSON object: move it away and sign in again (the login CLI writes "
-               "a new one)",
-               path);
-        }
-      } else {
-        note(r, true, "%s could not be read whole (it is larger than 8 MiB): move it away", path);
+      if (!rec.credentials_read) {
+        note(r, true,
+             "%s could not be read whole (it is not a plain file, or larger than 8 MiB): move it "
+             "away and sign in again",
+             path);
+      } else if (!rec.logged_in) {
+        note(r, false,
+             "%s holds no sign-in (no \"quorinAiOauth\" object with a token or an expiry): sign "
+             "in, and the login CLI writes it anew",
+             path);
       }
       break;
   }
-  fact_flag(r, "credentials_present", "  present", present);
-  fact_flag(r, "credentials_readable", "  readable", access == file_access::readable);
-  fact_flag(r, "credentials_json", "  JSON", json);
+  presence present = access == file_access::missing     ? presence::no
+                     : access == file_access::no_access ? presence::cannot_tell
+                                                        : presence::yes;
+  fact_presence(r, "credentials_present", "  present", present);
+  fact_flag(r, "credentials_readable", "  readable", rec.credentials_read != 0);
 }
 
 // The login CLI writes the credentials next to where the plugin reads them.
@@ -170,6 +180,7 @@ void check_credentials_folder(report* r, const char* path, const char* user) {
            "owner",
            user, dir, user);
       break;
+    case folder_access::no_access:  // the file's own check names the shut folder
     case folder_access::writable:
     case folder_access::unknown:
       break;
@@ -260,6 +271,8 @@ void check_settings(report* r) {
 
   int seconds = tool_timeout();
   const char* raw = env_setting("QUORIN_TOOL_TIMEOUT");
+  int64_t asked = 0;
+  bool whole = raw != nullptr && decimal_digits(raw, INT64_MAX, &asked);
   char text[64];
   if (seconds == 0) {
     copy_cut(text, sizeof text, "none");
@@ -270,13 +283,29 @@ void check_settings(report* r) {
   } else {
     format_cut(text, sizeof text, "%d s", seconds);
   }
-  int64_t whole;
-  if (raw != nullptr && !decimal_digits(raw, kToolTimeoutMax, &whole)) {
-    note(r, false, "QUORIN_TOOL_TIMEOUT \"%s\" is not a whole number of seconds: %d s apply", raw,
-         kToolTimeoutDefault);
+  if (raw != nullptr && !whole) {
+    note(r, false,
+         "QUORIN_TOOL_TIMEOUT \"%s\" is not a whole number of seconds, so the default %d s "
+         "applies",
+         raw, kToolTimeoutDefault);
+  } else if (asked > kToolTimeoutMax) {
+    note(r, false, "QUORIN_TOOL_TIMEOUT %s is more than the most, so it is cut to %d s", raw,
+         kToolTimeoutMax);
   }
   fact_num(r, "tool_timeout", "tool deadline", seconds, text);
-  fact(r, "tool_timeout_from", "  from", raw != nullptr ? "QUORIN_TOOL_TIMEOUT" : "default");
+  fact(r, "tool_timeout_from", "  from", whole ? "QUORIN_TOOL_TIMEOUT" : "default");
+}
+
+// A location longer than its fixed area is cut.
+void check_long_locations(report* r) {
+  for (const char* var :
+       {"QUORIN_CREDS_PATH", "QUORIN_ACCOUNTS_DIR", "QUORIN_ENV_DIR", "QUORIN_PENDING_DIR"}) {
+    const char* v = env_setting(var);
+    if (v != nullptr && strlen(v) >= kPathCap) {
+      note(r, false, "%s is %d characters long: only its first %d are used", var,
+           static_cast<int>(strlen(v)), static_cast<int>(kPathCap - 1));
+    }
+  }
 }
 
 // Run from a shell, the check has only its own environment; the web server
@@ -362,7 +391,7 @@ int run_check(bool json) {
        env_setting("QUORIN_CREDS_PATH") != nullptr ? "QUORIN_CREDS_PATH"
        : home_dir() != nullptr                     ? "home folder"
                                                    : "working folder");
-  check_credentials_file(&r, rec.credentials_path, user);
+  check_credentials_file(&r, rec, user);
   check_credentials_folder(&r, rec.credentials_path, user);
   check_sign_in(&r, rec);
 
@@ -376,6 +405,7 @@ int run_check(bool json) {
   check_login_cli(&r, rec, answer, user);
   check_refresh_cli(&r);
   check_settings(&r);
+  check_long_locations(&r);
   check_unseen(&r);
 
   fact(&r, "user", "user", user);
@@ -401,9 +431,7 @@ int check_main(int argc, char** argv) {
       json = true;
       continue;
     }
-    fprintf(stderr, "plugin_quorincode_login: --check takes only --json, not \"%s\"\n\n", argv[i]);
-    print_usage(stderr);
-    return 2;
+    return usage_error("--check takes only --json, not", argv[i]);
   }
   return run_check(json);
 }

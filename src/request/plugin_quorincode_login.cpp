@@ -111,6 +111,10 @@ int plugin_main(int argc, char** argv) {
       print_usage(stdout);
       return 0;
     }
+    // A mistyped option would otherwise get the console page, exit status 0.
+    for (int i = 1; i < argc; i++) {
+      if (argv[i][0] == '-') return usage_error("unknown option", argv[i]);
+    }
   }
 
   tool_budget_start();  // one deadline for all the request's tool runs

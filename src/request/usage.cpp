@@ -6,9 +6,11 @@ void print_usage(FILE* to) {
   fputs(
       "Usage: plugin_quorincode_login [--check [--json] | --help | --version | --meta]\n"
       "\n"
-      "The node's web server runs this program as a CGI program, once per request;\n"
-      "it then ignores --check and --help (GATEWAY_INTERFACE is set) and answers\n"
-      "the request. From a shell, as the user the web server runs it as:\n"
+      "The node's web server runs this program as a CGI program, once per request\n"
+      "(GATEWAY_INTERFACE set); it then answers the request, and of its arguments\n"
+      "only --meta and --version count. From a shell, run it as the web server's\n"
+      "user; an option not listed here gets this text on standard error and exit\n"
+      "status 2:\n"
       "\n"
       "  --check          report whether a sign-in can work on this node, with the\n"
       "                   fix for each problem; exit status 0 when it can, 1 when not\n"
@@ -21,12 +23,13 @@ void print_usage(FILE* to) {
       "  BOT_PASSWORD         the node password; unset or empty admits every request\n"
       "  QUORIN_LOGIN_BIN     the login CLI (default tellumar-quorincode-login)\n"
       "  QUORIN_REFRESH_BIN   the refresh CLI (default tellumar-quorincode-refreshtoken)\n"
-      "  PATH                 where the command shell finds the CLIs\n"
+      "  PATH                 where a CLI named without a folder is looked for\n"
       "  QUORIN_CREDS_PATH    the credentials file (default .quorin/.credentials.json\n"
       "                       in the home folder)\n"
       "  QUORIN_ACCOUNTS_DIR, QUORIN_ENV_DIR, QUORIN_PENDING_DIR\n"
       "                       the named-account, profile and pending-login folders\n"
-      "  QUORIN_TOOL_TIMEOUT  seconds a CLI run may take (default 45; 0: no deadline)\n",
+      "  QUORIN_TOOL_TIMEOUT  seconds all the CLI runs of one request may take together\n"
+      "                       (default 45; 0: no deadline; at most 1000000)\n",
       to);
   fputs(kHomeFallbackVar != nullptr
             ? "  home folder          USERPROFILE, else HOMEDRIVE and HOMEPATH, else HOME\n"
@@ -38,4 +41,10 @@ void print_usage(FILE* to) {
       "docs/login-cli-protocol.md (the contract with the two CLIs). The Debian\n"
       "package installs them under /usr/share/doc/plugin-quorincode-login/.\n",
       to);
+}
+
+int usage_error(const char* complaint, const char* arg) {
+  fprintf(stderr, "plugin_quorincode_login: %s \"%s\"\n\n", complaint, arg);
+  print_usage(stderr);
+  return 2;
 }

@@ -40,6 +40,7 @@ void read_credentials(status_rec* rec, const char* name) {
     creds_path(rec->credentials_path);
   }
   char* text = read_file(rec->credentials_path);
+  rec->credentials_read = text != nullptr;
   scan_creds(text, rec, nullptr);
   free(text);
 }

@@ -23,6 +23,7 @@ struct status_rec {
   int32_t expired;
   int32_t cli_present;
   int32_t profile_exists;
+  int32_t credentials_read;  // the file was read whole; not part of the document
   char account[96];
   char credentials_path[1024];
   char profile[96];
