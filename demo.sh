@@ -78,4 +78,4 @@ say "built"
 # The build may take minutes; the port may have been taken meanwhile.
 if port_taken "$port"; then port_busy_message; fi
 say "serving the console with lighttpd on 127.0.0.1:$port (Ctrl-C stops it)"
-exec scripts/serve.sh build/demo "$port" "${DEMO_PASSWORD:-}"
+NODE_PASSWORD=${DEMO_PASSWORD:-} exec scripts/serve.sh build/demo "$port"

@@ -4,28 +4,30 @@
 # stand-in login and refresh CLIs and the stand-in sign-in page at
 # /signin.html, on a throwaway node folder. Used by demo.sh and by the tests.
 #
-#   [SERVER=lighttpd|apache|apache-cgi|nginx] scripts/serve.sh DIR PORT [PASSWORD]
+#   [SERVER=lighttpd|apache|apache-cgi|nginx] [NODE_PASSWORD=...] scripts/serve.sh DIR PORT
 #
 # The server's configuration is the one under deploy/ as it stands, with its
 # placeholders filled in: lighttpd (the default); apache, Apache httpd with
 # mod_cgid; apache-cgi, with mod_cgi and the prefork MPM; nginx, with fcgiwrap.
 # DIR is laid anew (node/ is the node's home folder, www/ the document root,
-# server/ the configuration, logs and sockets). PASSWORD switches on the node
-# password (letters, digits, - . _ ~ only, so that it also passes the gate as a
-# raw ?pwd= value). BUILD_DIR names the build tree (default: build). Started as
-# root, the server runs the plugin as nobody. Runs in the foreground; Ctrl-C
-# (or SIGTERM) stops it.
+# server/ the configuration, logs and sockets). NODE_PASSWORD switches on the
+# node password (letters, digits, - . _ ~ only, so that it also passes the gate
+# as a raw ?pwd= value); it comes from the environment and goes on on a pipe,
+# so that it stands on no command line. BUILD_DIR names the build tree
+# (default: build). Started as root, the server runs the plugin as nobody.
+# Runs in the foreground; Ctrl-C (or SIGTERM) stops it.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
-[ $# -ge 2 ] || { echo "usage: $0 DIR PORT [PASSWORD]" >&2; exit 2; }
-dir=$1 port=$2 password=${3:-}
+[ $# -eq 2 ] || { echo "usage: [NODE_PASSWORD=...] $0 DIR PORT" >&2; exit 2; }
+dir=$1 port=$2 password=${NODE_PASSWORD:-}
+unset NODE_PASSWORD # the servers need it only in their configuration
 server=${SERVER:-lighttpd}
 build=$(cd "${BUILD_DIR:-$repo/build}" && pwd)
 plugin=$build/plugin_quorincode_login
 
 [[ $port =~ ^[0-9]+$ ]] || { echo "serve.sh: bad port '$port'" >&2; exit 2; }
 [[ $password =~ ^[A-Za-z0-9._~-]*$ ]] || {
-  echo "serve.sh: the password may hold only letters, digits, - . _ ~" >&2
+  echo "serve.sh: NODE_PASSWORD may hold only letters, digits, - . _ ~" >&2
   exit 2
 }
 case $server in
@@ -87,7 +89,6 @@ cp "$repo/tools/signin.html" "$base/www/signin.html"
 # is part of what runs here. The operator's command fills the placeholders.
 values=(
   PROGRAM="$plugin"
-  BOT_PASSWORD="$password"
   LOGIN_BIN=quorin-login-standin
   REFRESH_BIN=quorin-refresh-standin
   QUORIN_DIR="$base/node/.quorin"
@@ -100,8 +101,9 @@ values=(
   GROUP="$group"
   FCGI_SOCKET="$run/fcgiwrap.sock"
 )
+if [ -n "$password" ]; then values+=(BOT_PASSWORD_FILE=/dev/stdin); else values+=(BOT_PASSWORD=); fi
 for file in "$repo/deploy/${server%-cgi}"/*.conf; do
-  "$repo/deploy/fill-config" "$file" "$run/$(basename "$file")" "${values[@]}"
+  printf '%s\n' "$password" | "$repo/deploy/fill-config" "$file" "$run/$(basename "$file")" "${values[@]}"
 done
 
 # Replaces the calling (background) shell with the command, in a session of

@@ -108,6 +108,16 @@ TEST(Check, AgreesWithTheStatusAndSaysWhetherASignInCanWork) {
        "folder the web server starts the plugin in: set QUORIN_CREDS_PATH",
        {{"credentials_from", "\"working folder\""}},
        {"USERPROFILE=", "HOMEDRIVE=", "HOMEPATH="}},
+      {"run without the web server's settings",
+       [](node& n) {
+         std::erase_if(n.env, [](auto& e) { return e.starts_with("BOT_PASSWORD="); });
+       },
+       0,
+       "not set here         BOT_PASSWORD, QUORIN_ACCOUNTS_DIR, QUORIN_ENV_DIR, "
+       "QUORIN_PENDING_DIR, QUORIN_TOOL_TIMEOUT (the web server's configuration may set them",
+       {{"node_password", "false"},
+        {"not_seen", R"(["BOT_PASSWORD","QUORIN_ACCOUNTS_DIR","QUORIN_ENV_DIR",)"
+                     R"("QUORIN_PENDING_DIR","QUORIN_TOOL_TIMEOUT"])"}}},
       {"a hung login CLI",
        [](node& n) {
          n.set("QUORIN_TOOL_TIMEOUT=1");

@@ -257,11 +257,16 @@ void check_refresh_cli(report* r) {
 
 void check_settings(report* r) {
   bool password = env_setting("BOT_PASSWORD") != nullptr;
-  fact_flag(r, "node_password", "node password", password);
+  if (r->json || password) {
+    fact_flag(r, "node_password", "node password", password);
+  } else {
+    line(r, "node password", "not set here");
+  }
   if (!password) {
     note(r, false,
-         "no node password: every caller that reaches the web server is admitted; set "
-         "BOT_PASSWORD in the web server's configuration");
+         "BOT_PASSWORD is not set here, and this check cannot see the web server's "
+         "configuration: make sure the route sets it (a request to the route without the "
+         "password then answers 401), else every caller that reaches the web server is admitted");
   }
 
   int seconds = tool_timeout();
@@ -301,6 +306,34 @@ void check_long_locations(report* r) {
            static_cast<int>(strlen(v)), static_cast<int>(kPathCap - 1));
     }
   }
+}
+
+// Run from a shell, the check has only its own environment; the web server
+// gives the plugin its settings from its configuration, which the check
+// cannot read. It names the settings it did not get.
+void check_unseen(report* r) {
+  static const char* const settings[] = {
+      "BOT_PASSWORD",        "QUORIN_LOGIN_BIN", "QUORIN_REFRESH_BIN", "QUORIN_CREDS_PATH",
+      "QUORIN_ACCOUNTS_DIR", "QUORIN_ENV_DIR",   "QUORIN_PENDING_DIR", "QUORIN_TOOL_TIMEOUT"};
+  buf names{};
+  for (const char* name : settings) {
+    if (env_setting(name) != nullptr) continue;
+    if (r->json) {
+      buf_adds(&names, names.len == 0 ? "" : ",");
+      buf_json(&names, name);
+    } else {
+      buf_addf(&names, "%s%s", names.len == 0 ? "" : ", ", name);
+    }
+  }
+  if (r->json) {
+    buf_adds(&r->facts, ",\"not_seen\":[");
+    if (names.data != nullptr) buf_add(&r->facts, names.data, names.len);
+    buf_adds(&r->facts, "]");
+  } else if (names.len > 0) {
+    buf_adds(&names, " (the web server's configuration may set them; this check cannot see it)");
+    line(r, "not set here", names.data);
+  }
+  buf_free(&names);
 }
 
 void write_report(report* r, int problems) {
@@ -373,6 +406,7 @@ int run_check(bool json) {
   check_refresh_cli(&r);
   check_settings(&r);
   check_long_locations(&r);
+  check_unseen(&r);
 
   fact(&r, "user", "user", user);
   if (user_is_superuser()) {

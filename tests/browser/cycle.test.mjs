@@ -186,7 +186,7 @@ describe('a node with a password', () => {
 
     const { page, calls } = await session(t, server, '?pwd=s3cret');
     assert.equal(await page.textContent('#pillText'), 'Not Connected');
-    assert.equal(calls[0].url, '/plugin_quorincode_login?action=status&pwd=s3cret');
+    assert.equal(calls[0].url, '/plugin_quorincode_login?action=status');
     assert.equal(calls[0].headers['x-bot-password'], 's3cret');
   });
 

@@ -30,9 +30,9 @@ export async function startServer({ password = '', server = process.env.SERVER |
   const port = await freePort();
   await fs.mkdir(BUILD_DIR, { recursive: true });
   const dir = await fs.mkdtemp(path.join(BUILD_DIR, 'browser-node-'));
-  const child = spawn(path.join(ROOT, 'scripts/serve.sh'), [dir, String(port), password], {
+  const child = spawn(path.join(ROOT, 'scripts/serve.sh'), [dir, String(port)], {
     stdio: ['ignore', 'pipe', 'pipe'],
-    env: { ...process.env, BUILD_DIR, SERVER: server },
+    env: { ...process.env, BUILD_DIR, SERVER: server, NODE_PASSWORD: password },
   });
   let log = '';
   child.stdout.on('data', (d) => (log += d));

@@ -4,7 +4,9 @@
 # the document's command blocks marked for it, as printed
 # (tests/deploy/in-root.sh), with the released .deb and the stand-in CLIs;
 # then the server cycle (tests/servers/cycle.test.mjs) runs against the node
-# it set up, at 127.0.0.1:80. One setup at a time, as each takes port 80.
+# it set up, at 127.0.0.1:80, and then the root's own checks (in-root.sh). One
+# setup at a time, as each takes port 80. PREVIOUS_DEB=FILE, an older .deb, is
+# set up first by its own document, so that the document's steps upgrade it.
 # Needs root (fresh-machine.sh), a built tree (BUILD_DIR, default build/) for
 # the stand-ins, and node_modules (npm ci). The document and this test come
 # from the committed HEAD.
@@ -37,6 +39,7 @@ for setup in "${setups[@]}"; do
   share=$(mktemp -d /var/tmp/deploy-test-XXXXXX)
   chmod 755 "$share" # apt reads the .deb as its own user
   cp "${debs[0]}" "$build/tools/quorin-login-standin" "$build/tools/quorin-refresh-standin" "$share/"
+  [ -z "${PREVIOUS_DEB:-}" ] || { mkdir "$share/previous" && cp "$PREVIOUS_DEB" "$share/previous/"; }
   FRESH_SHARE=$share "$repo/scripts/fresh-machine.sh" "tests/deploy/in-root.sh $setup" \
     >"$logs/$setup.log" 2>&1 &
   root=$!
@@ -52,6 +55,7 @@ for setup in "${setups[@]}"; do
   fi
   touch "$share/done"
   wait "$root" || ok=0
+  grep "^in-root.sh: " "$logs/$setup.log" || true
   rm -rf "$share"
   if [ $ok = 0 ]; then
     failed+=("$setup")

@@ -13,6 +13,13 @@ const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..')
 const FILL = path.join(ROOT, 'deploy/fill-config');
 const ROUTE = path.join(ROOT, 'deploy/lighttpd/quorin-login.conf');
 
+// A secret comes from a file: one with a line end, one empty, one too long.
+const SECRETS = fs.mkdtempSync(path.join(os.tmpdir(), 'fill-config-secrets-'));
+fs.writeFileSync(path.join(SECRETS, 'pw'), 'from-file\n');
+fs.writeFileSync(path.join(SECRETS, 'empty'), '');
+fs.writeFileSync(path.join(SECRETS, 'big'), 'x'.repeat(4097));
+process.on('exit', () => fs.rmSync(SECRETS, { recursive: true }));
+
 function fill(args, previous) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'fill-config-'));
   const out = path.join(dir, 'out.conf');
@@ -29,7 +36,8 @@ test('fills every placeholder, Debian values unless named, values as given', () 
   const cases = [
     // arguments → what the output holds
     [['BOT_PASSWORD=a&b'], '"BOT_PASSWORD" => "a&b"'], // "&" is no pattern
-    [['BOT_PASSWORD='], '"BOT_PASSWORD" => ""', '=> "/usr/lib/cgi-bin/plugin_quorincode_login"',
+    [[`BOT_PASSWORD_FILE=${SECRETS}/pw`], '"BOT_PASSWORD" => "from-file",'],
+    [['BOT_PASSWORD='], '"BOT_PASSWORD" => ""', '=> "/usr/lib/plugin-quorincode-login/plugin_quorincode_login"',
       '"QUORIN_CREDS_PATH" => "/var/lib/quorin/.credentials.json"', '"PATH" => "/usr/local/bin:/usr/bin:/bin"'],
     [['BOT_PASSWORD=x', 'QUORIN_DIR=/srv/q', 'LOGIN_BIN=/opt/l'], '"/srv/q/.credentials.json"', '"QUORIN_LOGIN_BIN" => "/opt/l"'],
   ];
@@ -48,6 +56,9 @@ test('refuses, and leaves the output as it was', () => {
     [[], 1, '@BOT_PASSWORD@ has no value'],
     [['BOT_PASWORD=x'], 2, 'no placeholder @BOT_PASWORD@'],
     [['BOT_PASSWORD'], 2, 'usage'],
+    [[`BOT_PASSWORD_FILE=${SECRETS}/none`], 2, 'cannot read the file of BOT_PASSWORD'],
+    [[`BOT_PASSWORD_FILE=${SECRETS}/empty`], 2, 'the file of BOT_PASSWORD is empty'],
+    [[`BOT_PASSWORD_FILE=${SECRETS}/big`], 2, 'more than 4096 bytes'],
     ...['"', '\\', '$', '\n'].map((c) => [[`BOT_PASSWORD=a${c}b`], 2, 'may not hold']),
   ];
   for (const [args, status, says] of cases) {
