@@ -6,6 +6,7 @@ set(ASSET_GEN_DIR ${CMAKE_BINARY_DIR}/generated/assets)
 set(PAGE_ASSETS
   html_headers:html_headers.txt:crlf
   page_template:page.html:template
+  password_template:password.html:template
   theme_head:theme_head.html:chomp
   theme_tail:theme_tail.html:raw
 )

@@ -27,11 +27,11 @@ std::string asset(const std::string& name) {
   return ss.str();
 }
 
-// The page as the asset files say it should be served.
-std::string expected_body() {
+// A page as the asset files say it should be served.
+std::string expected_body(const std::string& file = "page.html") {
   std::string head = asset("theme_head.html");
   if (!head.empty() && head.back() == '\n') head.pop_back();
-  std::string page = asset("page.html");
+  std::string page = asset(file);
   const std::pair<std::string, std::string> markers[] = {
       {"<!-- @theme_head -->", head}, {"<!-- @theme_tail -->", asset("theme_tail.html")}};
   for (const auto& [marker, block] : markers) {
@@ -126,8 +126,33 @@ TEST(Page, ServedOnlyWithoutActionAndFormat) {
 }
 
 TEST(Page, GateAndNameCheckComeFirst) {
-  outcome refused = page_request({"BOT_PASSWORD=s3cret"});
-  EXPECT_EQ(refused.out.rfind("Status: 401 Unauthorized\r\n", 0), 0u);
+  // A browser asking for the page gets one that asks for the password; any
+  // other request the fixed JSON refusal, byte for byte.
+  const std::string json_refusal =
+      "Status: 401 Unauthorized\r\nContent-Type: application/json; charset=utf-8\r\n"
+      "Cache-Control: no-store\r\n\r\n{\"ok\":false,\"error\":\"invalid node password\"}\n";
+  const std::string html = "HTTP_ACCEPT=text/html,application/xhtml+xml,*/*;q=0.8";
+  struct {
+    std::vector<std::string> env;
+    bool page;
+  } refusals[] = {
+      {{html}, true},
+      {{"HTTP_ACCEPT=text/html", "QUERY_STRING=theme=dark&pwd=wrong"}, true},
+      {{html, "QUERY_STRING=name=.bad"}, true},
+      {{}, false},
+      {{"HTTP_ACCEPT=*/*"}, false},
+      {{html, "QUERY_STRING=action=status"}, false},
+      {{html, "QUERY_STRING=format"}, false},
+  };
+  for (auto& c : refusals) {
+    c.env.push_back("BOT_PASSWORD=s3cret");
+    outcome o = page_request(c.env);
+    EXPECT_EQ(o.out, c.page ? "Status: 401 Unauthorized\r\n" + kPageHeaders +
+                                  expected_body("password.html")
+                            : json_refusal)
+        << c.env[0];
+    EXPECT_EQ(o.exit_code, 0);
+  }
   EXPECT_TRUE(is_page(page_request({"BOT_PASSWORD=s3cret", "QUERY_STRING=pwd=s3cret"})));
   EXPECT_TRUE(is_page(page_request({"BOT_PASSWORD=s3cret", "HTTP_X_BOT_PASSWORD=s3cret"})));
 

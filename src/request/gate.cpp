@@ -5,6 +5,7 @@
 #include "cgi/query.h"
 #include "cgi/respond.h"
 #include "platform/platform.h"
+#include "request/serve_page.h"
 
 // Compares a candidate with the password in time that depends only on the
 // password's length, so a wrong guess tells nothing about how close it was.
@@ -51,7 +52,19 @@ bool gate_admits() {
          secret_equals(pwd, password);
 }
 
+// A browser opening the console itself, rather than a call of an action.
+static bool wants_page() {
+  const char* query = env_get("QUERY_STRING");
+  const char* accept = env_get("HTTP_ACCEPT");
+  return !query_has(query, "action") && !query_has(query, "format") && accept != nullptr &&
+         strstr(accept, "text/html") != nullptr;
+}
+
 void gate_refuse() {
+  if (wants_page()) {
+    serve_password_page();
+    return;
+  }
   static constexpr char kRefusal[] =
       "Status: 401 Unauthorized\r\n"
       "Content-Type: application/json; charset=utf-8\r\n"

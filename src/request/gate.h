@@ -5,5 +5,7 @@
 // header, an Authorization "Bearer" value or the raw pwd parameter equals it.
 bool gate_admits();
 
-// Writes the fixed 401 refusal.
+// Writes the 401 refusal: to a browser asking for the console page (no action,
+// no format, text/html accepted) a page that asks for the password; to every
+// other request the fixed JSON answer.
 void gate_refuse();

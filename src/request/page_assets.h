@@ -12,6 +12,10 @@ extern const size_t html_headers_len;
 extern const unsigned char page_template[];
 extern const size_t page_template_len;
 
+// The page that asks for the node password, with the same two markers.
+extern const unsigned char password_template[];
+extern const size_t password_template_len;
+
 // The theme bootstrap script and the shared style sheet.
 extern const unsigned char theme_head[];
 extern const size_t theme_head_len;

@@ -53,7 +53,7 @@ const NAMED = statusDoc({
 
 // Waits until the page has drawn its first reply (or toasted a failure).
 const drawn = (page) =>
-  page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking' || document.querySelector('#toast.show'));
+  page.waitForFunction(() => !document.getElementById('pillText') || document.getElementById('pillText').textContent !== 'Checking' || document.querySelector('#toast.show'));
 // Lets toasts and bars finish their transitions, so contrast is judged on the
 // colours a person ends up seeing.
 const settle = (page) => page.waitForTimeout(250);
@@ -140,12 +140,26 @@ const STATES = [
     },
   ],
   ['password refused', { replies: { status: { status: 401, body: { ok: false, error: 'invalid node password' } } } }],
+  ['the password page', { real: true, query: '?pwd=wrong' }],
+  [
+    'link shown again, copy refused',
+    {
+      replies: { status: PENDING, start: START_OK },
+      async act(page) {
+        await page.click('#btnAgain');
+        await page.evaluate(() => (navigator.clipboard.writeText = () => Promise.reject(new Error('refused'))));
+        await page.click('#btnCopy');
+        await page.waitForSelector('#copyHelp:not([hidden])');
+      },
+    },
+  ],
 ];
 
 // One page per view goes through all the states; its plugin calls are
 // answered from the state at hand (or reach the real password node).
 async function viewPage(theme, width) {
-  const context = await browser.newContext({ viewport: { width, height: 900 }, colorScheme: theme });
+  // The narrow view is a phone's screen, 390 x 844.
+  const context = await browser.newContext({ viewport: { width, height: width < 400 ? 844 : 900 }, colorScheme: theme });
   context.setDefaultTimeout(5000);
   const page = await context.newPage();
   page.state = { replies: {}, seen: {} };
@@ -200,7 +214,7 @@ after(() => {
 });
 
 for (const theme of ['light', 'dark']) {
-  for (const width of [1280, 375]) {
+  for (const width of [1280, 390]) {
     describe(`${theme}, ${width} px`, () => {
       let view;
       before(async () => {
@@ -218,6 +232,13 @@ for (const theme of ['light', 'dark']) {
           const { 'color-contrast': _, ...others } = normal;
           assert.deepEqual(others, {}, 'violations besides colour contrast');
           assert.deepEqual(more, {}, 'violations with more contrast');
+          // The state's blue button is in sight without scrolling.
+          const below = await page.evaluate(() => {
+            scrollTo(0, 0);
+            const b = [...document.querySelectorAll('.btn:not(.ghost)')].find((e) => e.getClientRects().length);
+            return b ? b.getBoundingClientRect().bottom - innerHeight : -1;
+          });
+          assert.ok(below <= 0, `the primary action is ${below} px below the screen`);
         });
       }
     });
@@ -291,7 +312,7 @@ test('focus rings stand out from what surrounds them, and the placeholder with m
       await page.emulateMedia({ contrast });
       await page.goto(`${server.console}?theme=${theme}`);
       await page.waitForSelector('#step2.on');
-      await page.evaluate(() => showLink('https://signin.example.test/a', 600));
+      await page.evaluate(() => ((S.link = 'https://signin.example.test/a'), render()));
       if (contrast === 'more') {
         const ratio = await page.$eval('#codeInput', placeholderContrast);
         t.diagnostic(`${theme}: placeholder ${ratio.toFixed(2)}:1`);

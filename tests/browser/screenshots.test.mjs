@@ -1,18 +1,24 @@
 // Pictures of the console for the README: light and dark, signed in, in the
 // middle of a sign-in, with no login CLI, after a sign-in expired, and on a
-// named account, with the default tokens and with more contrast. The page's
+// named account, with the default tokens and with more contrast; on a phone,
+// the first visit, the link shown again, and the page asking for the password. The page's
 // clock and time zone are fixed, so the clock times shown do not change from
 // run to run. Written to build/screenshots/; with UPDATE_SCREENSHOTS=1 they
 // replace the ones in docs/.
 import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import path from 'node:path';
-import { test } from 'node:test';
-import { BUILD_DIR, LOGGED_IN, NO_CLI, PENDING, ROOT, interceptApi, serverAndBrowser, statusDoc } from './support.mjs';
+import { after, before, test } from 'node:test';
+import { BUILD_DIR, LOGGED_IN, NO_CLI, NOT_CONNECTED, PENDING, ROOT, interceptApi, serverAndBrowser, startServer, statusDoc } from './support.mjs';
 
 const OUT = process.env.UPDATE_SCREENSHOTS === '1' ? path.join(ROOT, 'docs') : path.join(BUILD_DIR, 'screenshots');
 
 const env = serverAndBrowser();
+let guarded; // a node with a password, for the page that asks for it
+before(async () => {
+  guarded = await startServer({ password: 's3cret' });
+});
+after(() => guarded?.stop());
 
 const ACCOUNTS = [
   { name: 'work', logged_in: true, has_refresh: true, expires_in_sec: 20950, expired: false },
@@ -45,21 +51,24 @@ const refuse = signIn('qc_00000000', true);
 // how: what is done before, the contrast asked for, the page's address
 // (query) and, per action, what to answer instead of status (replies; start
 // and finish answer START and REFUSED unless told otherwise).
-async function shoot(theme, name, status, { prepare, contrast = 'no-preference', query = '', replies = {} } = {}) {
-  const context = await env.browser.newContext({ viewport: { width: 880, height: 900 }, colorScheme: theme, contrast, timezoneId: 'UTC' });
+// phone: a 390 x 844 screen, and only what it shows without scrolling;
+// locked: the node with a password, opened without it.
+async function shoot(theme, name, status, { prepare, contrast = 'no-preference', query = '', replies = {}, phone, locked } = {}) {
+  const viewport = phone ? { width: 390, height: 844 } : { width: 880, height: 900 };
+  const context = await env.browser.newContext({ viewport, colorScheme: theme, contrast, timezoneId: 'UTC', isMobile: phone, hasTouch: phone });
   context.setDefaultTimeout(10000);
   try {
     const page = await context.newPage();
     await page.clock.install({ time: T0 });
     const canned = { start: START, finish: REFUSED, ...replies };
     await interceptApi(page, (action) => ({ body: canned[action] ?? status }));
-    await page.goto(`${env.server.console}?theme=${theme}${query}`);
-    await page.waitForFunction(() => document.getElementById('pillText').textContent !== 'Checking');
+    await page.goto(`${(locked ? guarded : env.server).console}?theme=${theme}${query}`);
+    await page.waitForFunction(() => !document.getElementById('pillText') || document.getElementById('pillText').textContent !== 'Checking');
     if (prepare) await prepare(page);
     await page.waitForTimeout(400); // let the bar's transition settle
     const file = path.join(OUT, `console-${theme}-${name}.png`);
     await fs.mkdir(OUT, { recursive: true });
-    await page.screenshot({ path: file, fullPage: true });
+    await page.screenshot({ path: file, fullPage: !phone });
     return (await fs.stat(file)).size;
   } finally {
     await context.close();
@@ -76,6 +85,9 @@ const SHOTS = [
   ['named-account', WORK, { query: '&name=work' }],
   ['more-contrast-signed-in', SIGNED_IN, { contrast: 'more' }],
   ['more-contrast-refused-code', statusDoc({ ...PENDING, accounts: ACCOUNTS }), { prepare: refuse, contrast: 'more' }],
+  ['phone-first-visit', NOT_CONNECTED, { phone: true }],
+  ['link-shown-again', PENDING, { phone: true, prepare: (page) => page.click('#btnAgain').then(() => page.waitForSelector('#authUrl:not([hidden])')) }],
+  ['password-page', null, { phone: true, locked: true }],
 ];
 for (const theme of ['light', 'dark']) {
   for (const [name, status, how] of SHOTS) {

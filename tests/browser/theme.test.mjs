@@ -31,7 +31,7 @@ async function load(page, query = '', { stored, system = 'dark' } = {}) {
 const theme = (page) =>
   page.evaluate(() => [document.documentElement.getAttribute('data-theme'), localStorage.getItem('bot_theme')]);
 
-test('the theme chosen at load, and remembered', async (t) => {
+test('the theme chosen at load; the load stores none', async (t) => {
   const page = await newPage(t);
   const cases = [
     // address, stored, system → theme
@@ -47,7 +47,7 @@ test('the theme chosen at load, and remembered', async (t) => {
   ];
   for (const [query, stored, system, want] of cases) {
     await load(page, query, { stored, system });
-    assert.deepEqual(await theme(page), [want, want], `${query} ${stored} ${system}`);
+    assert.deepEqual(await theme(page), [want, stored ?? null], `${query} ${stored} ${system}`);
   }
 });
 
@@ -58,7 +58,7 @@ test('a light system without matchMedia, or with one that throws, gives dark', a
   ]) {
     const page = await newPage(t, { initScript });
     await load(page, '', { system: 'light' });
-    assert.deepEqual(await theme(page), ['dark', 'dark']);
+    assert.deepEqual(await theme(page), ['dark', null]);
     assert.deepEqual(page.errors, []);
   }
 });
@@ -103,13 +103,13 @@ test('the page is drawn with the tokens', async (t) => {
   await load(page, '?theme=light');
   const colors = () =>
     page.evaluate(() =>
-      [['body', 'backgroundColor'], ['.card', 'backgroundColor'], ['#btnFinish', 'backgroundColor'], ['body', 'color'], ['.fill', 'backgroundColor']].map(
+      [['body', 'backgroundColor'], ['.card', 'backgroundColor'], ['#pill', 'color'], ['body', 'color'], ['.fill', 'backgroundColor']].map(
         ([sel, prop]) => getComputedStyle(document.querySelector(sel))[prop],
       ),
     );
-  assert.deepEqual(await colors(), ['rgb(245, 245, 247)', 'rgb(255, 255, 255)', 'rgb(0, 122, 255)', 'rgb(29, 29, 31)', 'rgb(255, 149, 0)']);
+  assert.deepEqual(await colors(), ['rgb(245, 245, 247)', 'rgb(255, 255, 255)', 'rgb(52, 199, 89)', 'rgb(29, 29, 31)', 'rgb(255, 149, 0)']);
   await page.click('#themeToggle');
-  assert.deepEqual(await colors(), ['rgb(0, 0, 0)', 'rgb(28, 28, 30)', 'rgb(10, 132, 255)', 'rgb(245, 245, 247)', 'rgb(255, 159, 10)']);
+  assert.deepEqual(await colors(), ['rgb(0, 0, 0)', 'rgb(28, 28, 30)', 'rgb(48, 209, 88)', 'rgb(245, 245, 247)', 'rgb(255, 159, 10)']);
 });
 
 test('embed mode hides the toggle and nothing else', async (t) => {
@@ -127,7 +127,37 @@ test('embed mode hides the toggle and nothing else', async (t) => {
   }
 });
 
-test('the toggle, tlApplyTheme and "tl-theme" messages change, store and announce the theme', async (t) => {
+test('the system\'s theme is followed until one is picked; the toggle goes round to the system again', async (t) => {
+  const page = await newPage(t);
+  await load(page, '', { system: 'dark' });
+  const seen = () =>
+    page.evaluate(() => [document.documentElement.getAttribute('data-theme'), localStorage.getItem('bot_theme'), document.getElementById('themeToggle').getAttribute('aria-label')]);
+  assert.deepEqual(await seen(), ['dark', null, 'Theme: system']);
+  const steps = [
+    // the system's theme, or a click → theme, stored, toggle
+    ['click', 'light', 'light', 'Theme: light'], // the other one
+    ['click', 'dark', 'dark', 'Theme: dark'], // the system's, kept
+    ['light', 'dark', 'dark', 'Theme: dark'], // so the system no longer moves it
+    ['click', 'light', 'light', 'Theme: light'], // the system's now, kept
+    ['click', 'light', null, 'Theme: system'], // following the system again
+    ['dark', 'dark', null, 'Theme: system'],
+  ];
+  for (const [what, ...want] of steps) {
+    if (what === 'click') await page.click('#themeToggle');
+    else {
+      // The page hears of the change before this later listener does.
+      await page.evaluate(() => {
+        window.mq = matchMedia('(prefers-color-scheme: light)'); // held, or it may be collected before it hears
+        window.told = new Promise((r) => window.mq.addEventListener('change', r));
+      });
+      await page.emulateMedia({ colorScheme: what });
+      await page.evaluate(() => window.told);
+    }
+    assert.deepEqual(await seen(), want, what);
+  }
+});
+
+test('tlApplyTheme and "tl-theme" messages change, store and announce the theme', async (t) => {
   const page = await newPage(t);
   await load(page, '?theme=dark');
   await page.evaluate(() => {
@@ -135,25 +165,19 @@ test('the toggle, tlApplyTheme and "tl-theme" messages change, store and announc
     addEventListener('bot-theme', (e) => window.seen.push(e.detail));
   });
   const post = (msg) => page.evaluate((m) => (postMessage(m, '*'), new Promise((r) => setTimeout(r, 50))), msg);
-  assert.equal(await page.textContent('#themeToggle'), 'Theme');
-  await page.click('#themeToggle');
-  assert.deepEqual(await theme(page), ['light', 'light']);
-  await page.click('#themeToggle');
-  assert.deepEqual(await theme(page), ['dark', 'dark']);
   await post({ type: 'tl-theme', theme: 'light' });
   await post({ type: 'tl-theme', theme: 'light' }); // already applied: no event
   await post({ type: 'tl-theme', theme: 'blue' });
   await post({ type: 'other', theme: 'dark' });
   await post(null);
   await page.evaluate(() => tlApplyTheme('Dark'));
-  assert.deepEqual(await page.evaluate(() => [window.seen, tlTheme()]), [['light', 'dark', 'light'], 'light']);
+  assert.deepEqual(await page.evaluate(() => [window.seen, tlTheme()]), [['light'], 'light']);
   assert.deepEqual(await theme(page), ['light', 'light']);
-
-  // A root without data-theme counts as dark, so the toggle applies light.
+  await page.evaluate(() => tlApplyTheme('dark'));
+  assert.deepEqual(await theme(page), ['dark', 'dark']);
+  // A root without data-theme counts as dark.
   await page.evaluate(() => document.documentElement.removeAttribute('data-theme'));
   assert.equal(await page.evaluate(() => tlTheme()), 'dark');
-  await page.click('#themeToggle');
-  assert.deepEqual(await theme(page), ['light', 'light']);
 });
 
 test('in a frame the page asks its host for the theme; at the top level it asks nobody', async (t) => {
@@ -203,7 +227,7 @@ test('with storage refused the page still themes, toggles and loads', async (t) 
   assert.deepEqual(page.errors, []);
 });
 
-test('layout: two columns on wide screens, one on narrow ones', async (t) => {
+test('layout: the grid\'s labels beside their values on every screen; a narrow one with less padding', async (t) => {
   const measure = (page) =>
     page.evaluate(() => {
       const cs = (sel) => getComputedStyle(document.querySelector(sel));
@@ -224,5 +248,5 @@ test('layout: two columns on wide screens, one on narrow ones', async (t) => {
   assert.equal(await wide.$eval('#app', (a) => a.getBoundingClientRect().width), 840);
   const narrow = await newPage(t, { viewport: { width: 400, height: 800 } });
   await load(narrow);
-  assert.deepEqual(await measure(narrow), [1, true, '13px', '12px', '28px', '12px 12px 32px', true]);
+  assert.deepEqual(await measure(narrow), [2, false, '13px', '12px', '28px', '12px 12px 32px', true]);
 });
