@@ -190,7 +190,7 @@ describe('a node with a password', () => {
     assert.equal(calls[0].headers['x-bot-password'], 's3cret');
   });
 
-  test('a call without the password gets the 401 toast', async (t) => {
+  test('a call without the password gets the 401 toast and no access', async (t) => {
     const context = await browser.newContext();
     context.setDefaultTimeout(10000);
     t.after(() => context.close());
@@ -201,6 +201,6 @@ describe('a node with a password', () => {
     );
     await page.goto(server.console);
     await expectToast(page, 'invalid node password');
-    assert.equal(await page.textContent('#pillText'), 'Checking');
+    assert.deepEqual([await page.textContent('#pillText'), await page.isDisabled('#btnStart')], ['No access', true]);
   });
 });
