@@ -24,11 +24,18 @@
 //               group of its own, started by a process that then exits;
 //               Windows: a detached process, breaking away from the job when
 //               allowed) and keeps no standard stream
-//   FAKE_SEES   file that each run appends a line to: the request's secrets
-//               it finds in its environment and its descriptors above 2
-//               (POSIX), blank-separated; an empty line when none
+//   FAKE_SEES   file that each run appends a line to: the names of the
+//               variables whose value starts with "mark:", and its
+//               descriptors above 2 (POSIX), blank-separated
 //   FAKE_CLOSE  when set, standard output is closed after the reply
 //   FAKE_IGNORE_TERM  when set (POSIX), SIGTERM is ignored
+//   FAKE_CHAIN  (POSIX) a chain of that many processes, each forked by the
+//               one before in a session of its own and waiting for ever; the
+//               last writes "bottom" and waits too
+//   FAKE_BOMB   (POSIX) a fork bomb bounded by that many processes (run as
+//               nobody when started as root, where no bound holds): every
+//               process forks for ever, each child in a session of its own;
+//               each writes "full" once its first fork fails
 #include <cctype>
 #include <csignal>
 #include <cstdio>
@@ -42,7 +49,9 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -122,6 +131,45 @@ static void start_helper(bool detach, bool group_only) {
 #endif
 }
 
+#ifndef _WIN32
+[[noreturn]] static void chain(int depth) {
+  for (; depth > 1; depth--) {
+    pid_t pid = fork();
+    if (pid < 0) break;
+    if (pid > 0) {
+      for (;;) pause();
+    }
+    setsid();
+  }
+  fputs("bottom\n", stdout);
+  fflush(stdout);
+  for (;;) pause();
+}
+
+[[noreturn]] static void bomb(int most) {
+  rlimit limit{static_cast<rlim_t>(most), static_cast<rlim_t>(most)};
+  if ((geteuid() == 0 &&
+       (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) ||
+      setrlimit(RLIMIT_NPROC, &limit) != 0)
+    _exit(2);  // unbounded it would take the machine
+  bool said = false;
+  for (;;) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      setsid();
+      said = false;
+    } else if (pid < 0) {
+      if (!said) {
+        fputs("full\n", stdout);
+        fflush(stdout);
+        said = true;
+      }
+      nap_ms(20);
+    }
+  }
+}
+#endif
+
 static void append_line(const char* path, const std::string& line) {
   if (FILE* f = fopen(path, "ab")) {
     fprintf(f, "%s\n", line.c_str());
@@ -166,9 +214,17 @@ int main(int argc, char** argv) {
   }
   if (const char* sees = setting(action, "FAKE_SEES")) {
     std::string line;
-    for (const char* name : {"BOT_PASSWORD", "HTTP_X_BOT_PASSWORD", "HTTP_AUTHORIZATION",
-                             "HTTP_COOKIE", "QUERY_STRING"})
-      if (getenv(name) != nullptr) line += std::string(line.empty() ? "" : " ") + name;
+#ifdef _WIN32
+    char** env = _environ;
+#else
+    extern char** environ;
+    char** env = environ;
+#endif
+    for (; env != nullptr && *env != nullptr; env++) {
+      const char* eq = strchr(*env, '=');
+      if (eq != nullptr && eq != *env && strncmp(eq + 1, "mark:", 5) == 0)
+        line += (line.empty() ? "" : " ") + std::string(*env, static_cast<size_t>(eq - *env));
+    }
 #ifndef _WIN32
     for (int fd = 3; fd < 1024; fd++)
       if (fcntl(fd, F_GETFD) != -1) line += (line.empty() ? "fd " : " fd ") + std::to_string(fd);
@@ -204,6 +260,10 @@ int main(int argc, char** argv) {
     }
   }
   if (setting(action, "FAKE_CLOSE") != nullptr) fclose(stdout);
+#ifndef _WIN32
+  if (const char* depth = setting(action, "FAKE_CHAIN")) chain(atoi(depth));
+  if (const char* most = setting(action, "FAKE_BOMB")) bomb(atoi(most));
+#endif
   if (setting(action, "FAKE_FLOOD") != nullptr) {
 #ifndef _WIN32
     signal(SIGPIPE, SIG_IGN);
