@@ -27,7 +27,6 @@
 //   FAKE_SEES   file that each run appends a line to: the names of the
 //               variables whose value starts with "mark:", and its
 //               descriptors above 2 (POSIX), blank-separated
-//   FAKE_CLOSE  when set, standard output is closed after the reply
 //   FAKE_IGNORE_TERM  when set (POSIX), SIGTERM is ignored
 //   FAKE_CHAIN  (POSIX) a chain of that many processes, each forked by the
 //               one before in a session of its own and waiting for ever; the
@@ -259,7 +258,6 @@ int main(int argc, char** argv) {
       nap_ms(10);
     }
   }
-  if (setting(action, "FAKE_CLOSE") != nullptr) fclose(stdout);
 #ifndef _WIN32
   if (const char* depth = setting(action, "FAKE_CHAIN")) chain(atoi(depth));
   if (const char* most = setting(action, "FAKE_BOMB")) bomb(atoi(most));
