@@ -295,18 +295,23 @@ struct proc_entry {
 proc_entry g_table[kScanMost];
 
 // Every process of the system with its parent, at most kScanMost, into
-// g_table; their count, -1 when /proc cannot be read.
+// g_table; their count, -1 when /proc cannot be read (an empty folder where
+// it is not mounted: this process is not in it).
 int read_table() {
   int dir = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return -1;
   int n = 0;
+  const pid_t me = getpid();
+  bool self = false;
   each_number_entry(dir, [&](const char* name) {
     long parent = parent_of(name);
+    long pid = number_of(name);
+    self = self || pid == me;
     if (parent > 0 && n < kScanMost)
-      g_table[n++] = {static_cast<pid_t>(number_of(name)), static_cast<pid_t>(parent)};
+      g_table[n++] = {static_cast<pid_t>(pid), static_cast<pid_t>(parent)};
   });
   close(dir);
-  return n;
+  return self ? n : -1;
 }
 
 // Every descendant of this process (zombies too) into g_found, from one look
@@ -363,12 +368,13 @@ void reap_others(pid_t tool) {
 
 // Whether anything of the tree is left: the tool until it has exited, and
 // any other child of this process (every process left has an ancestor among
-// them, as an orphan comes here). Without a listing only the tool tells.
-bool tree_left(pid_t tool) {
+// them, as an orphan comes here). Without a listing (*listed false) only the
+// tool tells.
+bool tree_left(pid_t tool, bool* listed) {
   siginfo_t info{};
   bool left = !(waitid(P_PID, static_cast<id_t>(tool), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
                 info.si_pid == tool);
-  each_child([&](pid_t child) { left = left || child != tool; });
+  *listed = each_child([&](pid_t child) { left = left || child != tool; });
   return left;
 }
 
@@ -379,7 +385,9 @@ bool tree_left(pid_t tool) {
 // each round ends all it found. Without /proc only the group is reached.
 void end_tree(pid_t tool, int sock, int64_t grace) {
   reap_others(tool);
-  if (!tree_left(tool)) return;
+  bool listed = true;
+  // Without a listing the group is ended, whatever it still holds.
+  if (!tree_left(tool, &listed) && listed) return;
   if (grace > 0) {
     kill(-tool, SIGTERM);
     kill(-tool, SIGCONT);
@@ -389,7 +397,7 @@ void end_tree(pid_t tool, int sock, int64_t grace) {
       kill(g_found[i], SIGCONT);
     }
     int64_t until = monotonic_ms() + grace;
-    for (int nap = 1; tree_left(tool) && monotonic_ms() < until && !plugin_gone(sock);
+    for (int nap = 1; tree_left(tool, &listed) && monotonic_ms() < until && !plugin_gone(sock);
          nap = std::min(nap * 2, 20)) {
       sleep_ms(nap);
       reap_others(tool);
@@ -403,7 +411,7 @@ void end_tree(pid_t tool, int sock, int64_t grace) {
     kill(-tool, SIGKILL);
     if (n < 0) return;
     reap_others(tool);
-    if (!tree_left(tool)) return;
+    if (!tree_left(tool, &listed)) return;
     sleep_ms(nap);
   }
 }
