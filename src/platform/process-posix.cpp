@@ -41,8 +41,8 @@ struct proc_run {
   int32_t end_value = 0;  // its exit status or signal
   int64_t deadline = 0;   // monotonic milliseconds; 0: none
   int64_t grace = 0;
-  bool exited = false;    // the tool has ended or never ran: only what is waiting is read
-  bool sup_gone = false;  // the supervisor has closed its end: the tree is ended
+  bool exited = false;    // the tree has ended, or never ran: only what is waiting is read
+  bool sup_gone = false;  // the supervisor has said its last, or closed its end
   bool timed_out = false;
   bool active = false;
 };
@@ -53,8 +53,9 @@ proc_run g_run;
 
 // ---- what passes between the plugin and its supervisor ----
 
-// From the supervisor; the end of the socket says that it has ended the
-// tree and is gone.
+// From the supervisor, once nothing of the tool's tree is left (or the tool
+// could not be started): how it ended. Its end of the socket closing says
+// the same, without the how.
 struct sup_msg {
   int32_t kind;
   int32_t value;
@@ -431,16 +432,29 @@ void close_all_but(int a, int b) {
     if (fd != a && fd != b) close(fd);
 }
 
-[[noreturn]] void supervise(char* const* argv, char* const* envp, int out_w, int sock,
+// fd moved as low as it goes (3 or 4 once the others are closed), far below
+// select's bound; gives the descriptor.
+int lowest(int fd) {
+  int low = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  if (low < 0 || low > fd) {
+    if (low >= 0) close(low);
+    return fd;
+  }
+  close(fd);
+  return low;
+}
+
+[[noreturn]] void supervise(char* const* argv, char* const* envp, int out_w, int plugin_end,
                             int64_t grace) {
   // The plugin's standard streams are the web server's: none is held here.
   int null = open("/dev/null", O_RDWR);
   if (null < 0) {
-    tell(sock, kNotStarted, errno);
+    tell(plugin_end, kNotStarted, errno);
     _exit(0);
   }
   for (int fd = 0; fd < 3; fd++) dup2(null, fd);
-  close_all_but(out_w, sock);
+  close_all_but(out_w, plugin_end);
+  const int sock = lowest(plugin_end);
   // Out of the plugin's group: what the web server sends that group is for
   // the plugin, and its end arrives here as the socket's.
   setpgid(0, 0);
@@ -476,7 +490,6 @@ void close_all_but(int a, int b) {
     siginfo_t info{};
     if (waitid(P_PID, static_cast<id_t>(tool), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
         info.si_pid == tool) {
-      tell(sock, info.si_code == CLD_EXITED ? kExited : kKilled, info.si_status);
       break;  // what it left behind is ended politely
     }
     reap_others(tool);
@@ -489,16 +502,18 @@ void close_all_but(int a, int b) {
     FD_SET(sock, &readable);
     sigset_t open_mask;
     sigemptyset(&open_mask);
-    if (pselect(sock + 1, &readable, nullptr, nullptr, nullptr, &open_mask) > 0) {
-      char c;
-      ssize_t got = recv(sock, &c, 1, 0);
-      if (got < 0 && errno == EINTR) continue;
-      at_once = got != 1 || c != kEndPolitely;  // the plugin is gone
-      break;
-    }
+    int ready = pselect(sock + 1, &readable, nullptr, nullptr, nullptr, &open_mask);
+    if (ready < 0 && errno == EINTR) continue;  // a signal: looked at above
+    char c = 0;
+    ssize_t got = ready > 0 ? recv(sock, &c, 1, 0) : -1;
+    if (got < 0 && errno == EINTR) continue;
+    at_once = got != 1 || c != kEndPolitely;  // the plugin is gone (or no wait works)
+    break;
   }
   end_tree(tool, sock, at_once ? 0 : grace);
-  waitpid(tool, nullptr, 0);
+  siginfo_t info{};
+  waitid(P_PID, static_cast<id_t>(tool), &info, WEXITED);
+  tell(sock, info.si_code == CLD_EXITED ? kExited : kKilled, info.si_status);
   _exit(0);
 }
 
@@ -564,14 +579,12 @@ void take_message(proc_run* run) {
   ssize_t got;
   do got = recv(run->sock, &m, sizeof m, MSG_WAITALL);
   while (got < 0 && errno == EINTR);
-  if (got != sizeof m) {
-    run->sup_gone = true;
-  } else if (m.kind == kNotStarted) {
-    run->start_error = m.value;
-  } else {
+  if (got == sizeof m && m.kind == kNotStarted) run->start_error = m.value;
+  if (got == sizeof m && m.kind != kNotStarted) {
     run->end_kind = m.kind;
     run->end_value = m.value;
   }
+  run->sup_gone = true;
   mark_exited(run);
 }
 
@@ -602,8 +615,10 @@ proc_run* proc_start(const proc_command& cmd, int64_t timeout_ms, int64_t grace_
   run.grace = grace_ms;
   run.deadline = timeout_ms > 0 ? monotonic_ms() + timeout_ms : 0;
   // A web server may hand SIGCHLD down ignored: its children would then be
-  // reaped unseen, and the supervisor's end never known.
+  // reaped unseen.
   signal(SIGCHLD, SIG_DFL);
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }  // supervisors of earlier runs
 
   char** envp = tool_environment(cmd.passes);
   int out[2] = {-1, -1}, sock[2] = {-1, -1};
@@ -665,9 +680,8 @@ proc_result proc_end(proc_run* run, bool stop, int* status) {
         wait_message(run, left);
       }
     }
-    // A tool that has ended had its tree ended by the supervisor; one that
-    // runs on is ended now.
-    if (!run->exited) {
+    // A tool that runs on is ended now.
+    if (!run->sup_gone) {
       char c = kEndPolitely;
       ssize_t sent = send(run->sock, &c, 1, MSG_NOSIGNAL);
       (void)sent;
@@ -680,9 +694,8 @@ proc_result proc_end(proc_run* run, bool stop, int* status) {
     }
     close(run->sock);  // a supervisor still at work ends the rest at once
     run->sock = -1;
-    int how = run->sup_gone ? 0 : WNOHANG;
-    while (waitpid(run->supervisor, nullptr, how) < 0 && errno == EINTR) {
-    }
+    // Reaped if it has gone; else at the next start (it is on its way out).
+    waitpid(run->supervisor, nullptr, WNOHANG);
   }
   run->active = false;
 
