@@ -39,8 +39,9 @@ enum class proc_result {
 //            everything the tool starts, and it ends the tree when the plugin
 //            asks, when the tool exits leaving processes, and when the plugin
 //            itself ends, however it ends. Windows: a job the tree cannot leave.
-//   output ended  proc_read gave 0: end of file, or the process exited and
-//            what was waiting has been read (a helper may hold the pipe)
+//   output ended  proc_read gave 0: end of file, or the process has ended
+//            and what was waiting has been read (a helper that escaped the
+//            end may hold the pipe)
 //   reaped   proc_end ended what was left of the tree and collected it; the
 //            handle is free for the next run
 // One run at a time.
