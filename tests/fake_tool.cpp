@@ -28,7 +28,7 @@
 //               variables whose value starts with "mark:", and its
 //               descriptors above 2 (POSIX), blank-separated
 //   FAKE_IGNORE_TERM  when set (POSIX), SIGTERM is ignored
-//   FAKE_CHAIN  (POSIX) a chain of that many processes, each forked by the
+//   FAKE_CHAIN  (Linux) a chain of that many processes, each started by the
 //               one before in a session of its own and waiting for ever; the
 //               last writes "bottom" and waits too
 //   FAKE_BOMB   (POSIX) a fork bomb bounded by that many processes (run as
@@ -49,7 +49,9 @@
 #else
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -131,17 +133,33 @@ static void start_helper(bool detach, bool group_only) {
 }
 
 #ifndef _WIN32
-[[noreturn]] static void chain(int depth) {
-  for (; depth > 1; depth--) {
-    pid_t pid = fork();
-    if (pid < 0) break;
-    if (pid > 0) {
-      for (;;) pause();
-    }
-    setsid();
+// The chain's levels share this memory (CLONE_VM): processes of their own,
+// each in a session of its own, but without a copy of the memory each, so
+// that 2,000 of them start in a second even on a loaded machine.
+static char* g_stacks;
+static int g_depth;
+constexpr size_t kLevelStack = 65536;
+
+static int chain_level(void* arg) {
+  long level = reinterpret_cast<long>(arg);
+  setsid();
+  if (level < g_depth) {
+    clone(chain_level, g_stacks + (level + 1) * kLevelStack, CLONE_VM | SIGCHLD,
+          reinterpret_cast<void*>(level + 1));
+  } else {
+    ssize_t wrote = write(1, "bottom\n", 7);
+    (void)wrote;
   }
-  fputs("bottom\n", stdout);
-  fflush(stdout);
+  for (;;) pause();
+}
+
+[[noreturn]] static void chain(int depth) {
+  g_depth = depth;
+  g_stacks = static_cast<char*>(mmap(nullptr, (static_cast<size_t>(depth) + 1) * kLevelStack,
+                                     PROT_READ | PROT_WRITE,
+                                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+  if (g_stacks != MAP_FAILED && depth > 1)
+    clone(chain_level, g_stacks + 2 * kLevelStack, CLONE_VM | SIGCHLD, reinterpret_cast<void*>(2L));
   for (;;) pause();
 }
 

