@@ -9,9 +9,9 @@
 //   --finish CODE [--name N] [--force]   completes the pending sign-in
 //   --cancel [--name N]            drops the pending sign-in
 //
-// STANDIN_SIGNIN_URL is the address of the demo sign-in page (the demo's
-// default port when unset): the tools see nothing of the request, its Host
-// header included.
+// STANDIN_SIGNIN_URL is the address of the demo sign-in page; unset, that of
+// a node set up as docs/deploy.md says. The tools see nothing of the request,
+// its Host header included.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -88,7 +88,7 @@ bool read_pending(const std::string& name, pending_signin* p) {
 
 std::string signin_link(const std::string& state) {
   const char* base = getenv("STANDIN_SIGNIN_URL");
-  std::string url = base && *base ? base : "http://127.0.0.1:8080/signin.html";
+  std::string url = base && *base ? base : "http://127.0.0.1/signin.html";
   return url + (url.find('?') == std::string::npos ? "?" : "&") + "state=" + state;
 }
 
