@@ -70,6 +70,7 @@ const ROWS = [
   ['no session on the default account, a named one signed in',
     state(doc({ accounts: [{ name: 'work', logged_in: true, expires_in_sec: 60 }] })), 'Not Connected', 'btnStart',
     ['The default account has no Quorin Code session yet.'], ['on this node']],
+  ['a list of accounts that is no list', state(doc({ accounts: 'x' })), 'Not Connected', 'btnStart', ['No Quorin Code session on this node yet.'], ['default']],
   ['pending, its link known', state(PENDING, '', started), 'Signing in', 'linkOpen',
     ['No Quorin Code session on this node yet. A sign-in is under way below.', 'paste the code within 10:00.'], ['Start', 'Show the link again']],
   ['pending, its link opened', state(PENDING, '', started, opened), 'Signing in', 'btnFinish', [], []],
