@@ -176,13 +176,16 @@ describe('a node with a password', () => {
     const context = await browser.newContext();
     t.after(() => context.close());
     const asked = await context.newPage();
-    const answer = await asked.goto(`${server.console}?theme=dark&pwd=wrong`);
+    const answer = await asked.goto(`${server.console}?theme=dark&embed=1&pwd=wrong`);
     assert.equal(answer.status(), 401);
     assert.equal(await asked.textContent('#note'), 'The node did not take the password in this address.');
+    await asked.fill('#pw', 'a b');
+    await asked.press('#pw', 'Enter');
+    assert.match(await asked.textContent('#note'), /: give it to the hub for this node instead/); // the page is in the hub's frame
     await asked.fill('#pw', 's3cret');
     await asked.press('#pw', 'Enter');
     await asked.waitForFunction(() => document.getElementById('pillText')?.textContent === 'Not Connected');
-    assert.equal(new URL(asked.url()).search, '?theme=dark&pwd=s3cret');
+    assert.equal(new URL(asked.url()).search, '?theme=dark&embed=1&pwd=s3cret');
 
     const { page, calls } = await session(t, server, '?pwd=s3cret');
     assert.equal(await page.textContent('#pillText'), 'Not Connected');
