@@ -76,6 +76,7 @@ const ROWS = [
   ['pending, its link opened', state(PENDING, '', started, opened), 'Signing in', 'btnFinish', [], []],
   ['pending, its link not known (a reload, a second tab)', state(PENDING), 'Signing in', 'btnAgain',
     ['This view does not know the link of this sign-in. Show the link again asks the login CLI for it'], ['Start', 'within']],
+  ['pending, this view\'s own start still under way', state(PENDING, '', busy('btnStart')), 'Signing in', '', ['or press Cancel.'], ['Show the link again asks']],
   ['signed in', state(SIGNED), 'Logged In', '', ['This node holds a Quorin Code session.', 'Re-login (replace) asks'], ['expired', 'refresh token']],
   ['signed in, re-login under way', state({ ...SIGNED, pending: true }, '', started), 'Logged In', 'linkOpen', [], ['Re-login']],
   ['expired, with a refresh token', state(EXPIRED), 'Expired', 'btnRefresh',
