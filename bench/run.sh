@@ -197,8 +197,9 @@ done
   echo 'stand-in directly (`posix_spawnp`, no shell), reads its reply and writes it under a'
   echo "header block: two process starts, as a status request needs, and nothing else. It"
   echo "takes $f_ratio times the stand-in alone; the plugin takes $pf_ratio times the floor. What it"
-  echo "does beyond the floor: reading the credentials, the profile and the 64 account"
-  echo "files, looking for processes the tool left, and writing the status document."
+  echo "does beyond the floor: forking the supervisor that starts the tool and ends its"
+  echo "tree (a third process, though without an exec), reading the credentials, the"
+  echo "profile and the 64 account files, and writing the status document."
   echo "Starting a static process costs $(ms "$(median "$work/v_base.json")") ms here (the first row's baseline)."
   echo
   echo "The machine is shared with other jobs and was loaded while this ran (load average"

@@ -83,6 +83,7 @@ void check_command_line(const std::string& line) {
 
 struct proc_run {
   size_t at = 0;  // read position in the reply
+  bool started = true;
 };
 
 proc_run* proc_start(const proc_command& cmd, int64_t, int64_t) {
@@ -92,12 +93,13 @@ proc_run* proc_start(const proc_command& cmd, int64_t, int64_t) {
   // Every run has the tool's name and at most the words the builders make.
   if (words.empty() || words[0].empty() || words.size() > 7) abort();
   world().commands.push_back(words);
-  if (world().start_fails) return nullptr;
   run = proc_run{};
+  run.started = !world().start_fails;
   return &run;
 }
 
 int64_t proc_read(proc_run* run, char* dst, size_t cap) {
+  if (!run->started) return 0;
   const std::string& reply = world().reply;
   size_t n = std::min(cap, reply.size() - run->at);
   memcpy(dst, reply.data() + run->at, n);
@@ -106,11 +108,16 @@ int64_t proc_read(proc_run* run, char* dst, size_t cap) {
   return static_cast<int64_t>(n);
 }
 
-proc_result proc_end(proc_run*, bool stop, int* status) {
+proc_result proc_end(proc_run* run, bool stop, int* status) {
   *status = world().status;
+  if (!run->started) return proc_result::could_not_start;
   if (world().ending != fake_world::exits) return proc_result::timed_out;
   if (stop) return proc_result::output_cut;
   return world().status == 127 ? proc_result::not_found : proc_result::finished;
+}
+
+bool proc_finds_whole_tree() {
+  return true;
 }
 
 int64_t now_seconds() {

@@ -105,6 +105,11 @@ if [ -n "$password" ]; then values+=(BOT_PASSWORD_FILE=/dev/stdin); else values+
 for file in "$repo/deploy/${server%-cgi}"/*.conf; do
   printf '%s\n' "$password" | "$repo/deploy/fill-config" "$file" "$run/$(basename "$file")" "${values[@]}"
 done
+# The stand-in's link leads to this server's sign-in page: a variable beside
+# QUORIN_CREDS_PATH, in each server's own words (the tools see nothing of the
+# request, so not its Host header either).
+sed -i 's|^\(.*\)QUORIN_CREDS_PATH\(.*\)"[^"]*"\(.*\)$|&\n\1STANDIN_SIGNIN_URL\2"http://127.0.0.1:'"$port"'/signin.html"\3|' \
+  "$run/quorin-login.conf"
 
 # Replaces the calling (background) shell with the command, in a session of
 # its own (on stopping, Apache and fcgiwrap signal their whole process group),

@@ -107,7 +107,9 @@ TEST(Body, AStalledSenderDoesNotHoldTheProcess) {
     std::string answer;
   } cases[] = {
       {"action=cancel", "only ten b", "{\"ok\":true,\"state\":\"cancelled\",\"pending\":false}\n"},
-      {"action=finish", "{\"code\":\"abc\"}", "{\"ok\":true,\"state\":\"done\","},
+      // A body cut short is never used: its code may be cut too.
+      {"action=finish", "{\"code\":\"abcdefgh\"}",
+       "{\"ok\":false,\"error\":\"missing_code\",\"detail\":\"the request body was incomplete"},
   };
   side_by_side(cases, [&](const auto& c) {
     node n = node_with_fakes();
@@ -127,7 +129,7 @@ TEST(Body, AStalledSenderDoesNotHoldTheProcess) {
     EXPECT_GE(seconds, 2.5) << c.query;  // it waited for the rest ...
     EXPECT_LT(seconds, 5.5) << c.query;  // ... once, and gave up
     if (c.query == "action=finish") {
-      EXPECT_EQ(n.calls().front(), (std::vector<std::string>{"--finish", "abc"}));
+      EXPECT_TRUE(n.calls().empty()) << "a tool ran";
     }
   });
 }

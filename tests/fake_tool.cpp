@@ -24,11 +24,17 @@
 //               group of its own, started by a process that then exits;
 //               Windows: a detached process, breaking away from the job when
 //               allowed) and keeps no standard stream
-//   FAKE_SEES   file that each run appends a line to: the request's secrets
-//               it finds in its environment and its descriptors above 2
-//               (POSIX), blank-separated; an empty line when none
-//   FAKE_CLOSE  when set, standard output is closed after the reply
+//   FAKE_SEES   file that each run appends a line to: the names of the
+//               variables whose value starts with "mark:", and its
+//               descriptors above 2 (POSIX), blank-separated
 //   FAKE_IGNORE_TERM  when set (POSIX), SIGTERM is ignored
+//   FAKE_CHAIN  (Linux) a chain of that many processes, each started by the
+//               one before in a session of its own and waiting for ever; the
+//               last writes "bottom" and waits too
+//   FAKE_BOMB   (POSIX) a fork bomb bounded by that many processes (run as
+//               nobody when started as root, where no bound holds): every
+//               process forks for ever, each child in a session of its own;
+//               each writes "full" once its first fork fails
 #include <cctype>
 #include <csignal>
 #include <cstdio>
@@ -42,7 +48,11 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
+#include <sched.h>
 #include <spawn.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -122,6 +132,61 @@ static void start_helper(bool detach, bool group_only) {
 #endif
 }
 
+#ifndef _WIN32
+// The chain's levels share this memory (CLONE_VM): processes of their own,
+// each in a session of its own, but without a copy of the memory each, so
+// that 2,000 of them start in a second even on a loaded machine.
+static char* g_stacks;
+static int g_depth;
+constexpr size_t kLevelStack = 65536;
+
+static int chain_level(void* arg) {
+  long level = reinterpret_cast<long>(arg);
+  setsid();
+  if (level < g_depth) {
+    clone(chain_level, g_stacks + (level + 1) * kLevelStack, CLONE_VM | SIGCHLD,
+          reinterpret_cast<void*>(level + 1));
+  } else {
+    ssize_t wrote = write(1, "bottom\n", 7);
+    (void)wrote;
+  }
+  for (;;) pause();
+}
+
+[[noreturn]] static void chain(int depth) {
+  g_depth = depth;
+  g_stacks = static_cast<char*>(mmap(nullptr, (static_cast<size_t>(depth) + 1) * kLevelStack,
+                                     PROT_READ | PROT_WRITE,
+                                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+  if (g_stacks != MAP_FAILED && depth > 1)
+    clone(chain_level, g_stacks + 2 * kLevelStack, CLONE_VM | SIGCHLD, reinterpret_cast<void*>(2L));
+  for (;;) pause();
+}
+
+[[noreturn]] static void bomb(int most) {
+  rlimit limit{static_cast<rlim_t>(most), static_cast<rlim_t>(most)};
+  if ((geteuid() == 0 &&
+       (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) ||
+      setrlimit(RLIMIT_NPROC, &limit) != 0)
+    _exit(2);  // unbounded it would take the machine
+  bool said = false;
+  for (;;) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      setsid();
+      said = false;
+    } else if (pid < 0) {
+      if (!said) {
+        fputs("full\n", stdout);
+        fflush(stdout);
+        said = true;
+      }
+      nap_ms(20);
+    }
+  }
+}
+#endif
+
 static void append_line(const char* path, const std::string& line) {
   if (FILE* f = fopen(path, "ab")) {
     fprintf(f, "%s\n", line.c_str());
@@ -166,9 +231,17 @@ int main(int argc, char** argv) {
   }
   if (const char* sees = setting(action, "FAKE_SEES")) {
     std::string line;
-    for (const char* name : {"BOT_PASSWORD", "HTTP_X_BOT_PASSWORD", "HTTP_AUTHORIZATION",
-                             "HTTP_COOKIE", "QUERY_STRING"})
-      if (getenv(name) != nullptr) line += std::string(line.empty() ? "" : " ") + name;
+#ifdef _WIN32
+    char** env = _environ;
+#else
+    extern char** environ;
+    char** env = environ;
+#endif
+    for (; env != nullptr && *env != nullptr; env++) {
+      const char* eq = strchr(*env, '=');
+      if (eq != nullptr && eq != *env && strncmp(eq + 1, "mark:", 5) == 0)
+        line += (line.empty() ? "" : " ") + std::string(*env, static_cast<size_t>(eq - *env));
+    }
 #ifndef _WIN32
     for (int fd = 3; fd < 1024; fd++)
       if (fcntl(fd, F_GETFD) != -1) line += (line.empty() ? "fd " : " fd ") + std::to_string(fd);
@@ -203,7 +276,10 @@ int main(int argc, char** argv) {
       nap_ms(10);
     }
   }
-  if (setting(action, "FAKE_CLOSE") != nullptr) fclose(stdout);
+#ifndef _WIN32
+  if (const char* depth = setting(action, "FAKE_CHAIN")) chain(atoi(depth));
+  if (const char* most = setting(action, "FAKE_BOMB")) bomb(atoi(most));
+#endif
   if (setting(action, "FAKE_FLOOD") != nullptr) {
 #ifndef _WIN32
     signal(SIGPIPE, SIG_IGN);

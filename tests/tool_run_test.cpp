@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -100,8 +101,12 @@ std::string timed_out(const std::string& error, int seconds) {
                         "the login CLI did not finish within " + std::to_string(seconds) + " s");
 }
 
-// The request's deadline in these tests.
-constexpr int kDeadline = 2;
+// The request's deadline in these tests: under wine, a hung tool and its
+// helper (three Windows processes a request, ten requests side by side) take
+// seconds to start on a loaded machine, and must run before it passes.
+int deadline() {
+  return target().windows ? 8 : 2;
+}
 
 // What starting the plugin and its tools costs beyond the bounds below. Wine
 // on a loaded machine takes seconds per process; still far below the minute
@@ -122,8 +127,8 @@ TEST(ToolDeadline, EveryActionAnswersWithinTheRequestDeadline) {
     int exit_code;
   };
   const action actions[] = {
-      {"action=start", "START", timed_out("start_failed", kDeadline), 1},
-      {"action=finish&code=abc", "FINISH", timed_out("finish_failed", kDeadline), 1},
+      {"action=start", "START", timed_out("start_failed", deadline()), 1},
+      {"action=finish&code=abc", "FINISH", timed_out("finish_failed", deadline()), 1},
       {"action=cancel", "CANCEL", kCancelled, 0},
       {"action=refresh", "STATUS", kRefreshFailed, 1},  // status, refresh CLI, status
       {"action=status", "STATUS", "", 0},
@@ -140,11 +145,11 @@ TEST(ToolDeadline, EveryActionAnswersWithinTheRequestDeadline) {
     std::string what = c.query + (r.ignores_term ? ", ignoring SIGTERM" : "");
     node n = traced_node();
     n.credentials(kCreds);
-    n.set("QUORIN_TOOL_TIMEOUT=" + std::to_string(kDeadline));
+    n.set("QUORIN_TOOL_TIMEOUT=" + std::to_string(deadline()));
     n.set("FAKE_SLEEP=60000");
     n.set("FAKE_SLEEP_HELPER=60000");
-    // A reply printed before the hang does not count: the output never ended.
-    n.set("FAKE_REPLY_" + c.hung + "={\"ok\":true,\"auth_url\":\"u\",\"pending\":true}\n");
+    // A reply printed before the hang counts only with its line feed.
+    n.set("FAKE_REPLY_" + c.hung + "={\"ok\":true,\"auth_url\":\"u\",\"pending\":true}");
     if (r.ignores_term) {
       n.set("FAKE_IGNORE_TERM=1");
       n.set("FAKE_DETACH_" + c.hung + "=1");
@@ -153,8 +158,8 @@ TEST(ToolDeadline, EveryActionAnswersWithinTheRequestDeadline) {
     outcome o = timed_get(n, c.query, &took);
     // SIGKILL comes 2 s after SIGTERM; Windows ends a tree at once.
     double grace = r.ignores_term && !target().windows ? 2 : 0;
-    EXPECT_GE(took, kDeadline + grace - 0.1) << what;
-    EXPECT_LT(took, kDeadline + grace + 1.5 + startup_allowance()) << what;
+    EXPECT_GE(took, deadline() + grace - 0.1) << what;
+    EXPECT_LT(took, deadline() + grace + 1.5 + startup_allowance()) << what;
     EXPECT_EQ(o.exit_code, c.exit_code) << what;
     if (c.query == "action=status") {
       EXPECT_EQ(member(o.out, "cli_present"), "true");
@@ -167,7 +172,7 @@ TEST(ToolDeadline, EveryActionAnswersWithinTheRequestDeadline) {
         << what << ": the first tool (and its helper) ran, no other";
     EXPECT_TRUE(tools_gone(n, 0)) << what << ": left running after the answer";
     printf("[ measured ] %s with a hung CLI answered in %.2f s (deadline %d s)\n", what.c_str(),
-           took, kDeadline);
+           took, deadline());
   });
 }
 
@@ -198,41 +203,31 @@ TEST(ToolTree, NothingOutlivesTheAnswer) {
   });
 }
 
-// A reply whose output has ended stands however long the CLI lingers; a
-// finish CLI ended after storing the credentials is judged by them (one that
-// stored nothing is the hung finish above).
+// A whole reply line stands however long the CLI lingers; a finish CLI ended
+// after storing the credentials is judged by them (one that stored nothing
+// is the hung finish above).
 TEST(ToolDeadline, WhatACliLeftBehindAtTheDeadlineCounts) {
   struct {
     const char* what;
     std::string query;
-    std::vector<std::string> settings;
-    std::string error;  // "" for success
+    std::string setting;
   } cases[] = {
-      // The command shell holds the output of a Windows tool until it ends.
-      {"a whole reply, then lingering",
-       "action=start",
-       {"FAKE_REPLY_START={\"auth_url\":\"u\"}\n", "FAKE_CLOSE_START=1"},
-       target().windows ? "start_failed" : ""},
-      {"the credentials stored, then hung",
-       "action=finish&code=abc",
-       {"FAKE_WRITE_FINISH=" + kCreds},
-       ""},
+      {"a whole reply, the output held open", "action=start",
+       "FAKE_REPLY_START={\"auth_url\":\"u\"}\n"},
+      {"the credentials stored, then hung", "action=finish&code=abc",
+       "FAKE_WRITE_FINISH=" + kCreds},
   };
   side_by_side(cases, [&](const auto& c) {
     node n = traced_node();
-    n.set("QUORIN_TOOL_TIMEOUT=" + std::to_string(kDeadline));
+    n.set("QUORIN_TOOL_TIMEOUT=" + std::to_string(deadline()));
     n.set("FAKE_SLEEP_START=60000");
     n.set("FAKE_SLEEP_FINISH=60000");
     n.set("FAKE_WRITE_PATH=" + n.creds_path());
-    for (const std::string& s : c.settings) n.set(s);
+    n.set(c.setting);
     outcome o = n.get(c.query);
-    if (c.error.empty()) {
-      EXPECT_EQ(member(o.out, "ok"), "true") << c.what << ": " << o.out;
-      EXPECT_EQ(o.exit_code, 0) << c.what;
-    } else {
-      EXPECT_EQ(o.out, timed_out(c.error, kDeadline)) << c.what;
-    }
-    if (c.query == "action=finish&code=abc" && c.error.empty()) {
+    EXPECT_EQ(member(o.out, "ok"), "true") << c.what << ": " << o.out;
+    EXPECT_EQ(o.exit_code, 0) << c.what;
+    if (c.query == "action=finish&code=abc") {
       EXPECT_EQ(member(o.out, "state"), "\"done\"");
       EXPECT_EQ(member(o.out, "logged_in"), "true");
     }
@@ -285,23 +280,57 @@ TEST(ToolDeadline, PluginEndedBySignalTakesItsToolAlong) {
   });
 }
 
-// The tools get neither the node password nor what the request carried, nor
-// the descriptors the web server left open; everything else as before.
+// The tools get what the operator set, nothing the web server derived from
+// the request, and none of the descriptors it left open.
 TEST(ToolEnvironment, OnlyWhatAToolNeeds) {
   // As lighttpd leaves 10 and 251 open, and a test saw 5, 7 and 9.
   int null = open("/dev/null", O_RDONLY);
   for (int fd : {5, 7, 9, 10, 251}) ASSERT_EQ(dup2(null, fd), fd);
-  // Every tool is started the same way: one action shows it for all.
+  // Every tool is started the same way: one action shows it for all. The
+  // tool names the variables whose value starts with "mark:".
   node n = traced_node();
   n.set("FAKE_REPLY={\"auth_url\":\"u\"}\n");
   n.set("FAKE_SEES=" + n.path("sees.txt"));
-  n.set("BOT_PASSWORD=secret");
-  n.set("HTTP_X_BOT_PASSWORD=secret");
-  n.set("HTTP_AUTHORIZATION=Bearer secret");
-  n.set("HTTP_COOKIE=session=1");
-  EXPECT_EQ(n.get("action=start&pwd=secret").exit_code, 0);
-  EXPECT_EQ(n.read("sees.txt"), "\n");
-  EXPECT_EQ(n.calls().size(), 1u) << "the variables left reach the tool";
+  for (const char* name : {"BOT_PASSWORD",
+                           "HTTP_X_BOT_PASSWORD",
+                           "HTTP_AUTHORIZATION",
+                           "HTTP_COOKIE",
+                           "HTTP_PROXY",
+                           "HTTP_HOST",
+                           "REDIRECT_QUERY_STRING",
+                           "REDIRECT_HTTP_AUTHORIZATION",
+                           "REDIRECT_STATUS",
+                           "REQUEST_URI",
+                           "REQUEST_METHOD",
+                           "REQUEST_SCHEME",
+                           "SCRIPT_NAME",
+                           "SCRIPT_FILENAME",
+                           "PATH_INFO",
+                           "PATH_TRANSLATED",
+                           "REMOTE_ADDR",
+                           "REMOTE_USER",
+                           "AUTH_TYPE",
+                           "CONTENT_TYPE",
+                           "SERVER_NAME",
+                           "SERVER_SOFTWARE",
+                           "DOCUMENT_ROOT",
+                           "DOCUMENT_URI",
+                           "CONTEXT_PREFIX",
+                           "GATEWAY_INTERFACE",
+                           "HTTPS"})
+    n.set(std::string(name) + "=mark:request");
+  // What the operator set; on Windows names ignore case, so there a
+  // lower-case http_proxy is the request's HTTP_PROXY.
+  std::vector<std::string> kept = {"HTTPS_PROXY", "NO_PROXY", "QUORIN_EXTRA"};
+  if (!target().windows) kept.insert(kept.end(), {"http_proxy", "https_proxy", "no_proxy"});
+  for (const std::string& name : kept) n.set(name + "=mark:operator");
+  EXPECT_EQ(n.get("mark:=1&action=start").exit_code, 0);
+  std::vector<std::string> seen;
+  std::istringstream names(n.read("sees.txt"));
+  for (std::string name; names >> name;) seen.push_back(name);
+  std::sort(seen.begin(), seen.end());
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(seen, kept);
   for (int fd : {null, 5, 7, 9, 10, 251}) close(fd);
 }
 

@@ -9,8 +9,9 @@
 //   --finish CODE [--name N] [--force]   completes the pending sign-in
 //   --cancel [--name N]            drops the pending sign-in
 //
-// STANDIN_SIGNIN_URL is the address of the demo sign-in page.
-#include <cctype>
+// STANDIN_SIGNIN_URL is the address of the demo sign-in page; unset, that of
+// a node set up as docs/deploy.md says. The tools see nothing of the request,
+// its Host header included.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -85,21 +86,9 @@ bool read_pending(const std::string& name, pending_signin* p) {
   return !p->state.empty();
 }
 
-// Under a web server the plugin hands on the request's Host header (HTTP_HOST),
-// so the link leads to the sign-in page of the server that ran it.
-std::string default_signin_url() {
-  const char* host = getenv("HTTP_HOST");
-  if (host == nullptr || *host == '\0' || strlen(host) > 255)
-    return "http://127.0.0.1:8080/signin.html";
-  for (const char* p = host; *p; p++)
-    if (!isalnum(static_cast<unsigned char>(*p)) && !strchr(".-:[]", *p))
-      return "http://127.0.0.1:8080/signin.html";
-  return std::string("http://") + host + "/signin.html";
-}
-
 std::string signin_link(const std::string& state) {
   const char* base = getenv("STANDIN_SIGNIN_URL");
-  std::string url = base && *base ? base : default_signin_url();
+  std::string url = base && *base ? base : "http://127.0.0.1/signin.html";
   return url + (url.find('?') == std::string::npos ? "?" : "&") + "state=" + state;
 }
 

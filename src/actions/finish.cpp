@@ -33,13 +33,20 @@ uint64_t fingerprint(const char* path) {
   return h | 1;  // never 0
 }
 
-// The "code" value of the request body, raw, into code; 0 when there is none.
-int code_from_body(char code[kCodeCap], request_body* request) {
+enum class taken { none, code, incomplete };
+
+// The "code" value of the request body, raw, into code. A body shorter than
+// announced is not looked into: its code may be cut.
+taken code_from_body(char code[kCodeCap], request_body* request) {
   uint64_t len = request->announced;
-  if (len < 1 || len > kBodyMax) return 0;
+  if (len < 1 || len > kBodyMax) return taken::none;
   char* body = static_cast<char*>(malloc(static_cast<size_t>(len) + 1));
-  if (body == nullptr) return 0;
+  if (body == nullptr) return taken::none;
   size_t got = body_read(request, body, static_cast<size_t>(len));
+  if (got < len) {
+    free(body);
+    return taken::incomplete;
+  }
   body[got] = '\0';
 
   const char* key = strstr(body, "\"code\"");
@@ -54,16 +61,23 @@ int code_from_body(char code[kCodeCap], request_body* request) {
   }
   code[n] = '\0';
   free(body);
-  return n > 0;
+  return n > 0 ? taken::code : taken::none;
 }
 
 }  // namespace
 
 int action_finish(const char* name, bool force, const char* query, request_body* body) {
   char code[kCodeCap];
-  bool have = get_query_val(query, "code", code, sizeof code) ? code[0] != '\0'
-                                                              : code_from_body(code, body);
-  if (!have) {
+  taken have = get_query_val(query, "code", code, sizeof code)
+                   ? (code[0] != '\0' ? taken::code : taken::none)
+                   : code_from_body(code, body);
+  if (have == taken::incomplete) {
+    emit_error(400, "Bad Request", "missing_code",
+               "the request body was incomplete: fewer bytes arrived than CONTENT_LENGTH "
+               "announced");
+    return 1;
+  }
+  if (have == taken::none) {
     emit_error(400, "Bad Request", "missing_code", "pass the authorization code as &code=...");
     return 1;
   }

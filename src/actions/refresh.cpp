@@ -46,8 +46,10 @@ int action_refresh(const char* name) {
   buf_free(&capture);  // only the credentials file tells whether it worked
   if (ran <= 0) {
     emit_error(200, "OK", "cli_unavailable",
-               "the refresh CLI is not on this node; install TELLUMAR CODE or set "
-               "QUORIN_REFRESH_BIN");
+               ran == 0 ? "could not start the refresh CLI: the node is short of processes, "
+                          "memory or open files; try again"
+                        : "the refresh CLI is not on this node; install TELLUMAR CODE or set "
+                          "QUORIN_REFRESH_BIN");
     return 1;
   }
 

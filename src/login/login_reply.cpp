@@ -14,10 +14,15 @@ void answer_timed_out(const char* failed_error) {
 const char* login_reply(const tool_args& args, buf* capture, const char* failed_error,
                         bool* timed_out) {
   tool_run run = start_capture(login_bin(), args);
-  if (finish_capture(&run, capture) <= 0) {
+  int ran = finish_capture(&run, capture);
+  if (ran <= 0) {
     buf_free(capture);
     emit_error(200, "OK", "cli_unavailable",
-               "the login CLI is not on this node; install TELLUMAR CODE or set QUORIN_LOGIN_BIN");
+               ran == 0
+                   ? "could not start the login CLI: the node is short of processes, memory or "
+                     "open files; try again"
+                   : "the login CLI is not on this node; install TELLUMAR CODE or set "
+                     "QUORIN_LOGIN_BIN");
     return nullptr;
   }
   if (run.timed_out) {

@@ -11,12 +11,19 @@
 #ifdef _WIN32
 inline constexpr char kPathSep = '\\';
 inline constexpr const char* kNullStderr = " 2>NUL";
+// Environment variable names ignore case here: "http_proxy" is HTTP_PROXY.
+inline constexpr bool kEnvNamesIgnoreCase = true;
+// cmd.exe and the C runtime read a double quote inside a quoted value each
+// their own way, so no value holding one is put on the command shell's line.
+inline constexpr bool kShellQuotesQuote = false;
 // The variable that names the home folder after USERPROFILE and HOMEDRIVE +
 // HOMEPATH; none here.
 inline constexpr const char* kHomeFallbackVar = nullptr;
 #else
 inline constexpr char kPathSep = '/';
 inline constexpr const char* kNullStderr = " 2>/dev/null";
+inline constexpr bool kEnvNamesIgnoreCase = false;
+inline constexpr bool kShellQuotesQuote = true;
 inline constexpr const char* kHomeFallbackVar = "HOME";
 #endif
 

@@ -1,10 +1,17 @@
-// POSIX side of tool runs: vfork and exec without a shell, a process group of
-// its own, and on Linux a parent-death signal and every descendant found
-// through the plugin's children (it is their subreaper) and ended.
+// POSIX side of tool runs. The plugin forks a supervisor, a copy of itself
+// that needs no exec; the supervisor starts the tool (vfork and exec, no
+// shell) in a process group of its own and guards its tree: on Linux it is
+// the subreaper of everything the tool starts, so each of those processes
+// stays its descendant whatever it does, and it ends the tree when the
+// plugin asks, when the tool has exited leaving processes, and when the
+// plugin is gone (its end of the socket between them closes, whatever ended
+// the plugin, SIGKILL included).
 #include "platform/process.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/select.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +21,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -25,13 +33,16 @@
 extern char** environ;
 
 struct proc_run {
-  int out = -1;          // read end of the output pipe
-  pid_t leader = 0;      // the started process, leader of its group; unreaped until the end
-  int pidfd = -1;        // readable once the leader has exited; -1 without (before Linux 5.3)
-  int exec_error = 0;    // errno of the exec that failed, 0 when the program runs
-  int64_t deadline = 0;  // monotonic milliseconds; 0: none
+  int out = -1;           // read end of the tool's output pipe
+  int sock = -1;          // the plugin's end of the socket to the supervisor
+  pid_t supervisor = 0;   // 0: none was started
+  int start_error = 0;    // errno of a start that failed; 0 when the tool ran
+  int32_t end_kind = 0;   // how the tool ended (kExited, kKilled); 0: not known
+  int32_t end_value = 0;  // its exit status or signal
+  int64_t deadline = 0;   // monotonic milliseconds; 0: none
   int64_t grace = 0;
-  bool exited = false;  // the leader has ended
+  bool exited = false;    // the tree has ended, or never ran: only what is waiting is read
+  bool sup_gone = false;  // the supervisor has said its last, or closed its end
   bool timed_out = false;
   bool active = false;
 };
@@ -40,50 +51,59 @@ namespace {
 
 proc_run g_run;
 
-// The leader of the running tree, for the signal handler; 0: none.
-volatile sig_atomic_t g_leader = 0;
-volatile sig_atomic_t g_grace = 0;
+// ---- what passes between the plugin and its supervisor ----
 
-// The signals by which a web server ends a CGI program.
-constexpr int kEndSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGPIPE};
-bool g_caught[sizeof kEndSignals / sizeof kEndSignals[0]] = {};
+// From the supervisor, once nothing of the tool's tree is left (or the tool
+// could not be started): how it ended. Its end of the socket closing says
+// the same, without the how.
+struct sup_msg {
+  int32_t kind;
+  int32_t value;
+};
+constexpr int32_t kNotStarted = 1;  // value: the errno of the failed start
+constexpr int32_t kExited = 2;      // value: the tool's exit status
+constexpr int32_t kKilled = 3;      // value: the signal that ended it
 
-// How long SIGKILL may take to end a tree before the leader is reaped anyway
-// (a process in uninterruptible sleep ends only when its I/O does).
-constexpr int64_t kKillWaitMs = 2000;
+// From the plugin: end the tree, politely first. The end of the socket asks
+// for it at once.
+constexpr char kEndPolitely = 'E';
 
-// How often a wait without a pidfd looks at the leader.
-constexpr int kSliceMs = 10;
+// How long the plugin waits, beyond the grace, for its supervisor to end a
+// tree (a process in uninterruptible sleep ends only when its I/O does);
+// then the answer goes and the supervisor carries on alone.
+constexpr int64_t kEndWaitMs = 1000;
+
+// The most processes one look at /proc takes in (a round of ending a tree
+// ends what it found and looks again).
+constexpr int kScanMost = 65536;
 
 void sleep_ms(int64_t ms) {
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
   nanosleep(&ts, nullptr);
 }
 
-bool hidden(const char* entry, const char* const* names) {
-  for (; names != nullptr && *names != nullptr; names++) {
-    size_t n = strlen(*names);
-    if (strncmp(entry, *names, n) == 0 && entry[n] == '=') return true;
+// How telling an exec's failure is: nothing there (0), there but not to be
+// run (1), a start the system could not make (2).
+int weight(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+    case ENAMETOOLONG:
+      return 0;
+    case EACCES:
+    case EPERM:
+      return 1;
+    default:
+      return 2;
   }
-  return false;
 }
 
-// ---- in the child, between vfork and exec: it shares the parent's memory
-// until the exec, so it only makes system calls and changes nothing (errno
-// aside) ----
+// ---- in the tool's process, between vfork and exec: it shares the
+// supervisor's memory until the exec, so it only makes system calls and
+// writes nothing but g_exec_error ----
 
-// Closes every descriptor from 3 up but keep.
-void close_others(int keep) {
-#ifdef SYS_close_range
-  unsigned k = static_cast<unsigned>(keep);
-  if ((k == 3 || syscall(SYS_close_range, 3u, k - 1, 0u) == 0) &&
-      syscall(SYS_close_range, k + 1, ~0u, 0u) == 0)
-    return;
-#endif
-  long most = std::min(sysconf(_SC_OPEN_MAX), 65536L);
-  for (int fd = 3; fd < most; fd++)
-    if (fd != keep) close(fd);
-}
+volatile int g_exec_error = 0;
 
 // execve, and a file without "#!" through /bin/sh as the shell runs it.
 void exec_file(const char* path, char* const* argv, char* const* envp) {
@@ -99,68 +119,71 @@ void exec_file(const char* path, char* const* argv, char* const* envp) {
   execve(sh, with_sh, envp);
 }
 
-// Runs argv[0], searched in PATH unless it names a path. errno on return:
-// ENOENT when nothing was found, EACCES when only what may not be run was.
+// Runs argv[0], searched in PATH unless it names a path. As the shell does,
+// the search goes on past every place that fails; errno on return is the
+// most telling failure of them all.
 void exec_searched(char* const* argv, char* const* envp) {
   const char* name = argv[0];
   if (strchr(name, '/') != nullptr) return exec_file(name, argv, envp);
-  bool denied = false;
-  bool failed = each_path_place(getenv("PATH"), name, [&](const char* place) {
+  int worst = ENOENT;
+  each_path_place(getenv("PATH"), name, [&](const char* place) {
     exec_file(place, argv, envp);
-    if (errno == EACCES) denied = true;
-    return errno != EACCES && errno != ENOENT && errno != ENOTDIR;  // a real failure stops
+    if (weight(errno) > weight(worst)) worst = errno;
+    return false;
   });
-  if (!failed) errno = denied ? EACCES : ENOENT;
+  errno = worst;
 }
 
-[[noreturn]] void child_failed(int err_w) {
-  int e = errno;
-  ssize_t wrote = write(err_w, &e, sizeof e);
-  (void)wrote;
+[[noreturn]] void run_tool(char* const* argv, char* const* envp, int out_w, pid_t supervisor) {
+  setpgid(0, 0);
+#ifdef __linux__
+  // Should the supervisor itself be killed, the tool goes with it; checked,
+  // as it may have died before the signal was set.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != supervisor) _exit(127);
+#else
+  (void)supervisor;
+#endif
+  if (dup2(out_w, 1) < 0) {
+    g_exec_error = errno;
+    _exit(127);
+  }
+  // Every disposition as a fresh process has it: not the supervisor's
+  // handlers, nor what the web server had ignored; nothing blocked.
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < 32; sig++)
+    if (sig != SIGKILL && sig != SIGSTOP) sigaction(sig, &dfl, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  exec_searched(argv, envp);
+  g_exec_error = errno != 0 ? errno : ENOEXEC;
   _exit(127);
 }
 
-[[noreturn]] void run_child(char* const* argv, char* const* envp, int out_w, int err_w,
-                            const sigset_t& mask, pid_t parent) {
-  setpgid(0, 0);
-#ifdef __linux__
-  // A plugin killed outright takes its tool along; checked, as the plugin
-  // may have died before the signal was set.
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != parent) _exit(127);
-#else
-  (void)parent;
-#endif
-  int in = open("/dev/null", O_RDONLY);
-  int null_out = open("/dev/null", O_WRONLY);
-  if (in < 0 || null_out < 0 || dup2(in, 0) < 0 || dup2(out_w, 1) < 0 || dup2(null_out, 2) < 0)
-    child_failed(err_w);
-  close_others(err_w);
-  for (size_t i = 0; i < sizeof kEndSignals / sizeof kEndSignals[0]; i++)
-    if (g_caught[i]) signal(kEndSignals[i], SIG_DFL);
-  signal(SIGPIPE, SIG_DFL);  // a tool writing past the cut should die of it
-  sigprocmask(SIG_SETMASK, &mask, nullptr);
-  exec_searched(argv, envp);
-  child_failed(err_w);
+// ---- the supervisor: a forked copy of the single-threaded plugin ----
+
+volatile sig_atomic_t g_told_to_end = 0;
+
+void on_signal(int sig) {
+  if (sig != SIGCHLD) g_told_to_end = 1;
 }
 
-// The environment a tool gets: this one without the hidden variables, as a
-// heap array (free it), or null.
-char** tool_environment(const char* const* names) {
-  size_t n = 0;
-  for (char** e = environ; e != nullptr && *e != nullptr; e++) n++;
-  char** envp = static_cast<char**>(malloc((n + 1) * sizeof(char*)));
-  if (envp == nullptr) return nullptr;
-  char** kept = envp;
-  for (size_t i = 0; i < n; i++)
-    if (!hidden(environ[i], names)) *kept++ = environ[i];
-  *kept = nullptr;
-  return envp;
+void tell(int sock, int32_t kind, int32_t value) {
+  sup_msg m{kind, value};
+  ssize_t sent = send(sock, &m, sizeof m, MSG_NOSIGNAL);
+  (void)sent;  // a plugin that is gone hears nothing
 }
 
-// ---- the tree: signal-safe, also run by the signal handler ----
+// Whether the plugin has closed its end (it has ended, or stopped waiting).
+bool plugin_gone(int sock) {
+  pollfd p{sock, POLLIN, 0};
+  char c;
+  return poll(&p, 1, 0) > 0 && recv(sock, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
 
-// Appends text, or the decimal digits of n, at *at within end; signal-safe.
+// Appends text, or the decimal digits of n, at *at within end.
 void put(char** at, const char* end, const char* text) {
   while (*text != '\0' && *at < end - 1) *(*at)++ = *text++;
   **at = '\0';
@@ -172,24 +195,6 @@ void put(char** at, const char* end, long n) {
   do digits[--i] = static_cast<char>('0' + n % 10);
   while ((n /= 10) > 0 && i > 0);
   put(at, end, digits + i);
-}
-
-// Reads the numbers of a text like "12 345 6", piece by piece from fd.
-template <typename F>
-void each_number(int fd, F visit) {
-  char chunk[512];
-  long n = 0;
-  for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;) {
-    for (ssize_t i = 0; i < got; i++) {
-      if (chunk[i] >= '0' && chunk[i] <= '9') {
-        n = n * 10 + (chunk[i] - '0');
-      } else if (n > 0) {
-        visit(n);
-        n = 0;
-      }
-    }
-  }
-  if (n > 0) visit(n);
 }
 
 // The parent of a process from /proc/<pid>/stat, or 0.
@@ -213,152 +218,322 @@ long parent_of(const char* pid) {
   return parent;
 }
 
-// Calls visit(pid) for every child of this process, zombies included:
-// /proc/self/task/<pid>/children (the plugin has one thread), else a scan of
-// every process's parent in /proc. False when neither can be read. Signal-safe.
+// Calls visit(name) for each entry of the folder fd whose name is a number.
 template <typename F>
-bool each_child(F visit) {
-#ifdef __linux__
-  const pid_t self = getpid();
-  char path[64], *at = path;
-  put(&at, path + sizeof path, "/proc/self/task/");
-  put(&at, path + sizeof path, static_cast<long>(self));
-  put(&at, path + sizeof path, "/children");
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    each_number(fd, [&](long pid) { visit(static_cast<pid_t>(pid)); });
-    close(fd);
-    return true;
-  }
-  int dir = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return false;
+void each_number_entry(int dir, F visit) {
   alignas(8) char entries[4096];
-  for (long n; (n = syscall(SYS_getdents64, dir, entries, sizeof entries)) > 0;) {
-    for (long off = 0; off < n;) {
+  for (long got; (got = syscall(SYS_getdents64, dir, entries, sizeof entries)) > 0;) {
+    for (long off = 0; off < got;) {
       // struct linux_dirent64: inode (8), offset (8), record length (2), type (1), name.
       unsigned short reclen;
       memcpy(&reclen, entries + off + 16, sizeof reclen);
       const char* name = entries + off + 19;
       off += reclen;
-      if (name[0] < '1' || name[0] > '9' || parent_of(name) != self) continue;
-      long pid = 0;
-      for (const char* d = name; *d >= '0' && *d <= '9'; d++) pid = pid * 10 + (*d - '0');
-      visit(static_cast<pid_t>(pid));
+      if (name[0] >= '1' && name[0] <= '9') visit(name);
     }
   }
-  close(dir);
+}
+
+long number_of(const char* text) {
+  long n = 0;
+  for (; *text >= '0' && *text <= '9'; text++) n = n * 10 + (*text - '0');
+  return n;
+}
+
+// Calls visit(pid) for each number of the file at path ("12 345 6"); false
+// when it cannot be opened.
+template <typename F>
+bool each_number_in(const char* path, F visit) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char chunk[512];
+  long n = 0;
+  for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;) {
+    for (ssize_t i = 0; i < got; i++) {
+      if (chunk[i] >= '0' && chunk[i] <= '9') {
+        n = n * 10 + (chunk[i] - '0');
+      } else if (n > 0) {
+        visit(static_cast<pid_t>(n));
+        n = 0;
+      }
+    }
+  }
+  if (n > 0) visit(static_cast<pid_t>(n));
+  close(fd);
   return true;
-#else
-  (void)visit;
-  return false;
-#endif
 }
 
-bool leader_exited(pid_t leader) {
-  siginfo_t info{};
-  return waitid(P_PID, static_cast<id_t>(leader), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-         info.si_pid == leader;
-}
-
-// Pids already sent the polite signal, so that it goes once to each.
-struct told_list {
-  pid_t pid[64];
-  int count = 0;
-  bool has(pid_t p) const { return std::find(pid, pid + count, p) != pid + count; }
-  void add(pid_t p) {
-    if (count < 64) pid[count++] = p;
-  }
-};
-
-// Sends sig to the leader's group and to every other child (an orphan of the
-// tree comes to the plugin, its subreaper), reaping those that have ended.
-// Gives whether anything of the tree may still be running.
-bool signal_tree(pid_t leader, int sig, told_list* told) {
-  bool left = !leader_exited(leader);
-  if (told == nullptr || !told->has(leader)) {
-    kill(-leader, sig);
-    if (sig == SIGTERM) kill(-leader, SIGCONT);  // a stopped process would not see it
-    if (told != nullptr) told->add(leader);
-  }
-  // Without a listing only the leader tells.
-  each_child([&](pid_t child) {
-    if (child == leader) return;
-    left = true;  // even a zombie: its own children may be on their way here
-    int status;
-    if (waitpid(child, &status, WNOHANG) == child) return;
-    if (told != nullptr && told->has(child)) return;
-    kill(child, sig);
-    if (sig == SIGTERM) kill(child, SIGCONT);
-    if (told != nullptr) told->add(child);
+// Calls visit(child) for every child of pid, zombies included, from the
+// children files of its threads; false when they cannot be read (a kernel
+// without them, no /proc, or pid is gone).
+template <typename F>
+bool each_child_of(pid_t pid, F visit) {
+  char dir_path[64], *at = dir_path;
+  put(&at, dir_path + sizeof dir_path, "/proc/");
+  put(&at, dir_path + sizeof dir_path, static_cast<long>(pid));
+  put(&at, dir_path + sizeof dir_path, "/task");
+  int dir = open(dir_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  bool read_all = true;
+  each_number_entry(dir, [&](const char* tid) {
+    char path[96], *p = path;
+    put(&p, path + sizeof path, dir_path);
+    put(&p, path + sizeof path, "/");
+    put(&p, path + sizeof path, tid);
+    put(&p, path + sizeof path, "/children");
+    read_all = each_number_in(path, visit) && read_all;
   });
+  close(dir);
+  return read_all;
+}
+
+pid_t g_found[kScanMost];
+
+struct proc_entry {
+  pid_t pid;
+  pid_t parent;
+};
+proc_entry g_table[kScanMost];
+
+// Every process of the system with its parent, at most kScanMost, into
+// g_table; their count, -1 when /proc cannot be read (an empty folder where
+// it is not mounted: this process is not in it).
+int read_table() {
+  int dir = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return -1;
+  int n = 0;
+  const pid_t me = getpid();
+  bool self = false;
+  each_number_entry(dir, [&](const char* name) {
+    long parent = parent_of(name);
+    long pid = number_of(name);
+    self = self || pid == me;
+    if (parent > 0 && n < kScanMost)
+      g_table[n++] = {static_cast<pid_t>(pid), static_cast<pid_t>(parent)};
+  });
+  close(dir);
+  return self ? n : -1;
+}
+
+// Every descendant of this process (zombies too) into g_found, from one look
+// at every process's parent; their count, -1 when /proc cannot be read.
+int find_descendants_by_table() {
+  int n = read_table();
+  if (n < 0) return -1;
+  auto by_parent = [](const proc_entry& a, const proc_entry& b) { return a.parent < b.parent; };
+  std::sort(g_table, g_table + n, by_parent);
+  int found = 0;
+  // Breadth first: g_found is also the queue of parents still to look under.
+  for (int next = -1; next < found; next++) {
+    pid_t parent = next < 0 ? getpid() : g_found[next];
+    auto range = std::equal_range(g_table, g_table + n, proc_entry{0, parent}, by_parent);
+    for (auto* e = range.first; e != range.second && found < kScanMost; e++)
+      g_found[found++] = e->pid;
+  }
+  return found;
+}
+
+// Every descendant of this process (zombies too) into g_found, at most
+// kScanMost; their count, -1 when /proc cannot be read. The children files
+// cost in proportion to the tree; without them every process is looked at.
+int find_descendants() {
+  int found = 0;
+  auto add = [&](pid_t child) {
+    if (found < kScanMost) g_found[found++] = child;
+  };
+  if (!each_child_of(getpid(), add)) return find_descendants_by_table();
+  // Breadth first: g_found is also the queue of parents still to look under;
+  // one that has gone meanwhile has nothing under it.
+  for (int next = 0; next < found; next++) each_child_of(g_found[next], add);
+  return found;
+}
+
+// Calls visit(pid) for every child of this process, zombies included; false
+// when /proc cannot be read.
+template <typename F>
+bool each_child(F visit) {
+  if (each_child_of(getpid(), visit)) return true;
+  int n = read_table();
+  for (int i = 0; i < n; i++)
+    if (g_table[i].parent == getpid()) visit(g_table[i].pid);
+  return n >= 0;
+}
+
+// Reaps the children that have ended, but the tool: while it stays a
+// zombie, its group number cannot be taken by another group.
+void reap_others(pid_t tool) {
+  each_child([&](pid_t child) {
+    if (child != tool) waitpid(child, nullptr, WNOHANG);
+  });
+}
+
+// Whether anything of the tree is left: the tool until it has exited, and
+// any other child of this process (every process left has an ancestor among
+// them, as an orphan comes here). Without a listing (*listed false) only the
+// tool tells.
+bool tree_left(pid_t tool, bool* listed) {
+  siginfo_t info{};
+  bool left = !(waitid(P_PID, static_cast<id_t>(tool), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                info.si_pid == tool);
+  *listed = each_child([&](pid_t child) { left = left || child != tool; });
   return left;
 }
 
-// Ends the tree: SIGTERM, and SIGKILL to what is left after the grace. The
-// leader stays unreaped. Signal-safe.
-void end_tree(pid_t leader, int64_t grace_ms) {
-  told_list told;
-  int64_t until = monotonic_ms() + grace_ms;
-  int nap = 1;
-  while (signal_tree(leader, SIGTERM, &told)) {
-    if (monotonic_ms() >= until) break;
+// Ends the tool's tree. With a grace: SIGTERM (and SIGCONT, so that a
+// stopped process sees it) to every process of it, and the grace to end.
+// Then, or at once, rounds that stop every process still found (SIGSTOP: it
+// cannot fork again) and kill it, until nothing is left: no round limit, as
+// each round ends all it found. Without /proc only the group is reached.
+void end_tree(pid_t tool, int sock, int64_t grace) {
+  reap_others(tool);
+  bool listed = true;
+  // Without a listing the group is ended, whatever it still holds.
+  if (!tree_left(tool, &listed) && listed) return;
+  if (grace > 0) {
+    kill(-tool, SIGTERM);
+    kill(-tool, SIGCONT);
+    int n = find_descendants();
+    for (int i = 0; i < n; i++) {
+      kill(g_found[i], SIGTERM);
+      kill(g_found[i], SIGCONT);
+    }
+    int64_t until = monotonic_ms() + grace;
+    for (int nap = 1; tree_left(tool, &listed) && monotonic_ms() < until && !plugin_gone(sock);
+         nap = std::min(nap * 2, 20)) {
+      sleep_ms(nap);
+      reap_others(tool);
+    }
+  }
+  for (int nap = 1;; nap = std::min(nap * 2, 20)) {
+    kill(-tool, SIGSTOP);
+    int n = find_descendants();
+    for (int i = 0; i < n; i++) kill(g_found[i], SIGSTOP);
+    for (int i = 0; i < n; i++) kill(g_found[i], SIGKILL);
+    kill(-tool, SIGKILL);
+    if (n < 0) return;
+    reap_others(tool);
+    if (!tree_left(tool, &listed)) return;
     sleep_ms(nap);
-    nap = std::min(nap * 2, 20);
-  }
-  until = monotonic_ms() + kKillWaitMs;
-  while (signal_tree(leader, SIGKILL, nullptr)) {
-    if (monotonic_ms() >= until) break;
-    sleep_ms(1);
   }
 }
 
-// Whether anything but the ended leader is left: the usual end of a run
-// costs one look at the children.
-bool tree_left(pid_t leader) {
-  bool other = false;
-  bool listed = each_child([&](pid_t child) { other = other || child != leader; });
-  return other || !listed;  // without a listing the group is ended whatever it holds
+// Closes every descriptor from 3 up but the two kept.
+void close_all_but(int a, int b) {
+  if (a > b) std::swap(a, b);
+#ifdef SYS_close_range
+  auto range = [](int from, int to) {
+    return from > to || syscall(SYS_close_range, static_cast<unsigned>(from),
+                                static_cast<unsigned>(to), 0u) == 0;
+  };
+  if (range(3, a - 1) && range(a + 1, b - 1) && range(b + 1, INT_MAX)) return;
+#endif
+  long most = std::min(sysconf(_SC_OPEN_MAX), 65536L);
+  for (int fd = 3; fd < most; fd++)
+    if (fd != a && fd != b) close(fd);
 }
 
-// The plugin is being ended: its tool goes first, then the plugin as the
-// signal would have ended it.
-void on_end_signal(int sig) {
-  int saved = errno;
-  pid_t leader = g_leader;
-  if (leader > 0) end_tree(leader, g_grace);
-  signal(sig, SIG_DFL);
-  raise(sig);  // delivered when the handler returns
-  errno = saved;
+// fd moved as low as it goes (3 or 4 once the others are closed), far below
+// select's bound; gives the descriptor.
+int lowest(int fd) {
+  int low = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  if (low < 0 || low > fd) {
+    if (low >= 0) close(low);
+    return fd;
+  }
+  close(fd);
+  return low;
 }
 
-// Once: catches the ending signals, except one the web server had us ignore,
-// and makes the plugin the subreaper of its tools' processes, so that one
-// whose parent ended is its child and is found and ended.
-void prepare_once() {
-  static bool done = false;
-  if (done) return;
-  done = true;
+[[noreturn]] void supervise(char* const* argv, char* const* envp, int out_w, int plugin_end,
+                            int64_t grace) {
+  // The plugin's standard streams are the web server's: none is held here.
+  int null = open("/dev/null", O_RDWR);
+  if (null < 0) {
+    tell(plugin_end, kNotStarted, errno);
+    _exit(0);
+  }
+  for (int fd = 0; fd < 3; fd++) dup2(null, fd);
+  close_all_but(out_w, plugin_end);
+  const int sock = lowest(plugin_end);
+  // Out of the plugin's group: what the web server sends that group is for
+  // the plugin, and its end arrives here as the socket's.
+  setpgid(0, 0);
 #ifdef PR_SET_CHILD_SUBREAPER
   prctl(PR_SET_CHILD_SUBREAPER, 1);
 #endif
-  for (size_t i = 0; i < sizeof kEndSignals / sizeof kEndSignals[0]; i++) {
-    struct sigaction old {};
-    if (sigaction(kEndSignals[i], nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
-    struct sigaction sa {};
-    sa.sa_handler = on_end_signal;
-    sigemptyset(&sa.sa_mask);
-    g_caught[i] = sigaction(kEndSignals[i], &sa, nullptr) == 0;
+  // The signals that matter wait, blocked, until pselect lets them in.
+  sigset_t watched;
+  sigemptyset(&watched);
+  struct sigaction sa {};
+  sa.sa_handler = on_signal;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGCHLD, SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
+    sigaddset(&watched, sig);
+    sigaction(sig, &sa, nullptr);
   }
+  sigprocmask(SIG_BLOCK, &watched, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  if (plugin_gone(sock)) _exit(0);
+
+  pid_t self = getpid();
+  pid_t tool = vfork();
+  if (tool == 0) run_tool(argv, envp, out_w, self);
+  int err = tool < 0 ? errno : g_exec_error;
+  close(out_w);
+  if (err != 0) {
+    tell(sock, kNotStarted, err);
+    if (tool > 0) waitpid(tool, nullptr, 0);
+    _exit(0);
+  }
+  bool at_once = false;
+  for (;;) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(tool), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == tool) {
+      break;  // what it left behind is ended politely
+    }
+    reap_others(tool);
+    if (g_told_to_end) {
+      at_once = true;
+      break;
+    }
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(sock, &readable);
+    sigset_t open_mask;
+    sigemptyset(&open_mask);
+    int ready = pselect(sock + 1, &readable, nullptr, nullptr, nullptr, &open_mask);
+    if (ready < 0 && errno == EINTR) continue;  // a signal: looked at above
+    char c = 0;
+    ssize_t got = ready > 0 ? recv(sock, &c, 1, 0) : -1;
+    if (got < 0 && errno == EINTR) continue;
+    at_once = got != 1 || c != kEndPolitely;  // the plugin is gone (or no wait works)
+    break;
+  }
+  end_tree(tool, sock, at_once ? 0 : grace);
+  siginfo_t info{};
+  waitid(P_PID, static_cast<id_t>(tool), &info, WEXITED);
+  tell(sock, info.si_code == CLD_EXITED ? kExited : kKilled, info.si_status);
+  _exit(0);
 }
 
-void block_end_signals(sigset_t* old) {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : kEndSignals) sigaddset(&set, sig);
-  sigprocmask(SIG_BLOCK, &set, old);
+// ---- in the plugin ----
+
+// The environment a tool gets: the variables that pass, as a heap array
+// (free it), or null.
+char** tool_environment(bool (*passes)(const char*)) {
+  size_t n = 0;
+  for (char** e = environ; e != nullptr && *e != nullptr; e++) n++;
+  char** envp = static_cast<char**>(malloc((n + 1) * sizeof(char*)));
+  if (envp == nullptr) return nullptr;
+  char** kept = envp;
+  for (size_t i = 0; i < n; i++)
+    if (passes == nullptr || passes(environ[i])) *kept++ = environ[i];
+  *kept = nullptr;
+  return envp;
 }
 
-// A descriptor of pipe2 moved above the standard three, which the child
+// A descriptor moved above the standard three, which the supervisor
 // replaces (a web server may start the plugin with one of them closed).
 int above_stdio(int fd) {
   if (fd > 2) return fd;
@@ -367,14 +542,16 @@ int above_stdio(int fd) {
   return moved;
 }
 
-bool make_pipe(int fds[2]) {
-  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+bool above_stdio(int fds[2]) {
   fds[0] = above_stdio(fds[0]);
   fds[1] = above_stdio(fds[1]);
   if (fds[0] >= 0 && fds[1] >= 0) return true;
-  if (fds[0] >= 0) close(fds[0]);
-  if (fds[1] >= 0) close(fds[1]);
-  fds[0] = fds[1] = -1;
+  int err = errno;
+  for (int* fd : {&fds[0], &fds[1]}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+  errno = err;
   return false;
 }
 
@@ -384,80 +561,90 @@ int64_t time_left(const proc_run* run) {
   return std::max<int64_t>(0, run->deadline - monotonic_ms());
 }
 
-// Waits up to ms (-1: no bound) for fd (-1: none) to be readable or the
-// leader to exit; true when fd is readable.
-bool wait_for(proc_run* run, int fd, int64_t ms) {
-  int timeout = static_cast<int>(ms < 0 ? -1 : std::min<int64_t>(ms, INT32_MAX));
-  if (run->pidfd < 0) timeout = timeout < 0 ? kSliceMs : std::min(timeout, kSliceMs);
-  pollfd p[2] = {{fd, POLLIN, 0}, {run->pidfd, POLLIN, 0}};
-  int ready = poll(p, 2, timeout);
-  if (ready > 0 && p[0].revents != 0) return true;
-  if (!run->exited && leader_exited(run->leader)) {
-    run->exited = true;
-    // From now on only what is already waiting is read: a helper the tool
-    // left may hold the pipe open for ever.
-    if (run->out >= 0) fcntl(run->out, F_SETFL, fcntl(run->out, F_GETFL) | O_NONBLOCK);
+int as_poll_ms(int64_t ms) {
+  return ms < 0 ? -1 : static_cast<int>(std::min<int64_t>(ms, INT_MAX));
+}
+
+// From now on only what is already waiting is read: a helper the tool left
+// may hold the pipe open for ever.
+void mark_exited(proc_run* run) {
+  if (run->exited) return;
+  run->exited = true;
+  if (run->out >= 0) fcntl(run->out, F_SETFL, fcntl(run->out, F_GETFL) | O_NONBLOCK);
+}
+
+// Takes one message from the supervisor, which has one waiting or is gone.
+void take_message(proc_run* run) {
+  sup_msg m{};
+  ssize_t got;
+  do got = recv(run->sock, &m, sizeof m, MSG_WAITALL);
+  while (got < 0 && errno == EINTR);
+  if (got == sizeof m && m.kind == kNotStarted) run->start_error = m.value;
+  if (got == sizeof m && m.kind != kNotStarted) {
+    run->end_kind = m.kind;
+    run->end_value = m.value;
   }
-  return false;
+  run->sup_gone = true;
+  mark_exited(run);
+}
+
+// Waits up to ms (-1: no bound) for a message from the supervisor and takes it.
+void wait_message(proc_run* run, int64_t ms) {
+  pollfd p{run->sock, POLLIN, 0};
+  if (poll(&p, 1, as_poll_ms(ms)) > 0) take_message(run);
+}
+
+proc_result from_errno(int err) {
+  switch (weight(err)) {
+    case 0:
+      return proc_result::not_found;
+    case 1:
+      return proc_result::not_executable;
+    default:
+      return proc_result::could_not_start;
+  }
 }
 
 }  // namespace
 
 proc_run* proc_start(const proc_command& cmd, int64_t timeout_ms, int64_t grace_ms) {
   if (g_run.active || cmd.argv == nullptr || cmd.argv[0] == nullptr) return nullptr;
-  prepare_once();
-  char** envp = tool_environment(cmd.hidden);
-  int out[2] = {-1, -1}, err[2] = {-1, -1};
-  if (envp == nullptr || !make_pipe(out) || !make_pipe(err)) {
-    for (int fd : {out[0], out[1]})
-      if (fd >= 0) close(fd);
-    free(envp);
-    return nullptr;
-  }
-  // Ending signals wait until the handler knows the tree.
-  sigset_t old_mask;
-  block_end_signals(&old_mask);
-  pid_t parent = getpid();
-  // vfork: the child borrows this memory until it execs, which spares the
-  // copy-on-write of fork (0.3 ms of a 4 ms status request here); so its
-  // environment is made above and it changes nothing in this memory.
-  pid_t pid = vfork();
-  if (pid == 0)
-    run_child(const_cast<char* const*>(cmd.argv), envp, out[1], err[1], old_mask, parent);
-  close(out[1]);
-  close(err[1]);
-  free(envp);
-  if (pid < 0) {
-    close(out[0]);
-    close(err[0]);
-    sigprocmask(SIG_SETMASK, &old_mask, nullptr);
-    return nullptr;
-  }
-  setpgid(pid, pid);  // also here: the group must exist before it is signalled
-  g_grace = static_cast<sig_atomic_t>(std::min<int64_t>(grace_ms, 60000));
-  g_leader = pid;
-  sigprocmask(SIG_SETMASK, &old_mask, nullptr);
-
   proc_run& run = g_run;
   run = proc_run{};
   run.active = true;
-  run.out = out[0];
-  run.leader = pid;
   run.grace = grace_ms;
-  // The child writes errno here when exec fails; a successful exec closes it.
-  ssize_t got;
-  do got = read(err[0], &run.exec_error, sizeof run.exec_error);
-  while (got < 0 && errno == EINTR);
-  if (got != sizeof run.exec_error) run.exec_error = 0;
-  close(err[0]);
-#ifdef SYS_pidfd_open
-  run.pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-#endif
   run.deadline = timeout_ms > 0 ? monotonic_ms() + timeout_ms : 0;
+  // A web server may hand SIGCHLD down ignored: its children would then be
+  // reaped unseen.
+  signal(SIGCHLD, SIG_DFL);
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }  // supervisors of earlier runs
+
+  char** envp = tool_environment(cmd.passes);
+  int out[2] = {-1, -1}, sock[2] = {-1, -1};
+  bool ready = envp != nullptr && pipe2(out, O_CLOEXEC) == 0 && above_stdio(out) &&
+               socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sock) == 0 && above_stdio(sock);
+  pid_t pid = ready ? fork() : -1;
+  if (pid == 0) supervise(const_cast<char* const*>(cmd.argv), envp, out[1], sock[1], grace_ms);
+  int err = envp == nullptr ? ENOMEM : errno;
+  free(envp);
+  for (int fd : {out[1], sock[1]})
+    if (fd >= 0) close(fd);
+  if (pid < 0) {
+    for (int fd : {out[0], sock[0]})
+      if (fd >= 0) close(fd);
+    run.start_error = err;
+    run.exited = true;
+    return &run;
+  }
+  run.supervisor = pid;
+  run.out = out[0];
+  run.sock = sock[0];
   return &run;
 }
 
 int64_t proc_read(proc_run* run, char* dst, size_t cap) {
+  if (run->out < 0) return 0;
   for (;;) {
     if (run->exited) {
       ssize_t n = read(run->out, dst, cap);
@@ -469,51 +656,66 @@ int64_t proc_read(proc_run* run, char* dst, size_t cap) {
       run->timed_out = true;
       return -1;
     }
-    if (wait_for(run, run->out, left)) {
+    pollfd p[2] = {{run->out, POLLIN, 0}, {run->sock, POLLIN, 0}};
+    int ready = poll(p, 2, as_poll_ms(left));
+    if (ready < 0 && errno != EINTR) return 0;  // no wait possible: taken as the end
+    if (ready > 0 && p[0].revents != 0) {
       ssize_t n = read(run->out, dst, cap);
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       return n > 0 ? n : 0;
     }
+    if (ready > 0 && p[1].revents != 0) take_message(run);
   }
 }
 
 proc_result proc_end(proc_run* run, bool stop, int* status) {
-  close(run->out);  // a tool still writing gets EPIPE
+  if (run->out >= 0) close(run->out);  // a tool still writing gets EPIPE
   run->out = -1;
-  if (!run->exited) run->exited = leader_exited(run->leader);
-  while (!stop && !run->exited && !run->timed_out) {
-    int64_t left = time_left(run);
-    if (left == 0) {
-      run->timed_out = true;
-    } else {
-      wait_for(run, -1, left);
+  if (run->supervisor > 0) {
+    while (!stop && !run->exited && !run->timed_out) {
+      int64_t left = time_left(run);
+      if (left == 0) {
+        run->timed_out = true;
+      } else {
+        wait_message(run, left);
+      }
     }
+    // A tool that runs on is ended now.
+    if (!run->sup_gone) {
+      char c = kEndPolitely;
+      ssize_t sent = send(run->sock, &c, 1, MSG_NOSIGNAL);
+      (void)sent;
+    }
+    int64_t until = monotonic_ms() + run->grace + kEndWaitMs;
+    while (!run->sup_gone) {
+      int64_t left = until - monotonic_ms();
+      if (left <= 0) break;
+      wait_message(run, left);
+    }
+    close(run->sock);  // a supervisor still at work ends the rest at once
+    run->sock = -1;
+    // Reaped if it has gone; else at the next start (it is on its way out).
+    waitpid(run->supervisor, nullptr, WNOHANG);
   }
-  if (!run->exited || tree_left(run->leader)) end_tree(run->leader, run->grace);
-  g_leader = 0;  // the group number is free once the leader is reaped
-  int st = 0;
-  // A leader that even SIGKILL has not ended (stuck in the kernel) is left to init.
-  int how = leader_exited(run->leader) ? 0 : WNOHANG;
-  while (waitpid(run->leader, &st, how) < 0 && errno == EINTR) {
-  }
-  if (run->pidfd >= 0) close(run->pidfd);
   run->active = false;
 
-  *status = WIFEXITED(st) ? WEXITSTATUS(st) : WIFSIGNALED(st) ? 128 + WTERMSIG(st) : 0;
-  switch (run->exec_error) {
-    case 0:
-      break;
-    case ENOENT:
-    case ENOTDIR:
-      return proc_result::not_found;
-    case EACCES:
-      *status = 126;
-      return proc_result::finished;
-    default:
-      return proc_result::not_started;
-  }
+  *status = 0;
+  if (run->start_error != 0) return from_errno(run->start_error);
   if (run->timed_out) return proc_result::timed_out;
   if (stop) return proc_result::output_cut;
-  // A wrapper script whose program is missing says so as the shell does.
-  return *status == 127 ? proc_result::not_found : proc_result::finished;
+  *status = run->end_value;
+  if (run->end_kind == kExited) {
+    // A wrapper script whose program is missing says so as the shell does.
+    return *status == 127 ? proc_result::not_found : proc_result::finished;
+  }
+  if (run->end_kind == 0) *status = SIGKILL;  // the supervisor was killed without a word
+  return proc_result::killed;
+}
+
+bool proc_finds_whole_tree() {
+#ifdef PR_SET_CHILD_SUBREAPER
+  return access("/proc/self/stat", R_OK) == 0;
+#else
+  return false;
+#endif
 }

@@ -17,7 +17,7 @@
 struct proc_run {
   HANDLE out = nullptr;   // read end of the output pipe, overlapped
   HANDLE proc = nullptr;  // the command shell
-  HANDLE job = nullptr;   // its tree; null where the system refused one (before Windows 8)
+  HANDLE job = nullptr;   // its tree
   HANDLE port = nullptr;  // the job's completion port
   OVERLAPPED ov{};        // the read in progress; ov.hEvent is set when it is done
   bool reading = false;
@@ -29,6 +29,7 @@ struct proc_run {
   bool exited = false;      // the shell has ended (and its tree was ended with it)
   bool eof = false;
   bool timed_out = false;
+  bool not_started = false;  // it could not be started in a job of its own: nothing runs
   bool active = false;
 };
 
@@ -112,17 +113,9 @@ bool shell_path(char out[MAX_PATH]) {
   return true;
 }
 
-bool hidden(const char* entry, const char* const* names) {
-  for (; names != nullptr && *names != nullptr; names++) {
-    size_t n = strlen(*names);
-    if (_strnicmp(entry, *names, n) == 0 && entry[n] == '=') return true;
-  }
-  return false;
-}
-
-// The plugin's environment block without the hidden variables (release with
+// The plugin's environment block with the variables that pass (release with
 // free), or null.
-char* tool_environment(const char* const* names) {
+char* tool_environment(bool (*passes)(const char*)) {
   char* all = GetEnvironmentStringsA();
   if (all == nullptr) return nullptr;
   size_t size = 1;
@@ -131,7 +124,7 @@ char* tool_environment(const char* const* names) {
   if (block != nullptr) {
     char* at = block;
     for (const char* e = all; *e != '\0'; e += strlen(e) + 1) {
-      if (hidden(e, names)) continue;
+      if (passes != nullptr && !passes(e)) continue;
       size_t n = strlen(e) + 1;
       memcpy(at, e, n);
       at += n;
@@ -175,11 +168,7 @@ DWORD as_wait(int64_t left) {
 
 // Ends whatever is left of the tree.
 void end_tree(proc_run* run) {
-  if (run->job != nullptr) {
-    TerminateJobObject(run->job, 1);
-  } else {
-    TerminateProcess(run->proc, 1);
-  }
+  if (run->job != nullptr) TerminateJobObject(run->job, 1);
 }
 
 // Waits, at most the grace, until the job reports that its last process has
@@ -211,29 +200,22 @@ void release(proc_run* run) {
   run->active = false;
 }
 
-}  // namespace
-
-proc_run* proc_start(const proc_command& cmd, int64_t timeout_ms, int64_t grace_ms) {
-  if (g_run.active || cmd.line == nullptr) return nullptr;
-  proc_run& run = g_run;
-  run.out = run.proc = run.job = run.port = nullptr;
-  run.ov = OVERLAPPED{};
-  run.reading = run.exited = run.eof = run.timed_out = false;
-  run.have = run.taken = 0;
-  run.grace = grace_ms;
-  run.drain_until = 0;
-
+// Starts cmd suspended, puts it in a job of its own and lets it run; the
+// step that failed, or null. Nothing runs unguarded: without the job, the
+// list of the only handles it may inherit, or a thread that resumes, the
+// tool is not run at all.
+const char* start_in_job(proc_run* run, const proc_command& cmd) {
   char shell[MAX_PATH];
-  char* env = tool_environment(cmd.hidden);
+  if (!shell_path(shell)) return "finding the command shell";
+  run->port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+  if (run->port == nullptr) return "CreateIoCompletionPort";
+  run->job = new_job(run->port);
+  if (run->job == nullptr) return "CreateJobObject";
+  run->ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (run->ov.hEvent == nullptr) return "CreateEvent";
   HANDLE out_w = nullptr;
-  if (!shell_path(shell) || env == nullptr || !make_pipe(&run.out, &out_w)) {
-    free(env);
-    release(&run);
-    return nullptr;
-  }
-  run.ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  run.port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
-  if (run.port != nullptr) run.job = new_job(run.port);
+  if (!make_pipe(&run->out, &out_w)) return "CreateNamedPipe";
+  char* env = tool_environment(cmd.passes);
   // The request body is the plugin's alone; stderr never reaches the response.
   HANDLE in = open_nul(GENERIC_READ);
   HANDLE err = open_nul(GENERIC_WRITE);
@@ -249,41 +231,75 @@ proc_run* proc_start(const proc_command& cmd, int64_t timeout_ms, int64_t grace_
   HANDLE inherited[] = {in, out_w, err};
   alignas(void*) char attr_area[256];
   SIZE_T attr_size = sizeof attr_area;
-  DWORD flags = CREATE_SUSPENDED | CREATE_NO_WINDOW;
-  if (InitializeProcThreadAttributeList(nullptr, 1, 0, &attr_size), attr_size <= sizeof attr_area) {
-    auto* attrs = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attr_area);
-    if (InitializeProcThreadAttributeList(attrs, 1, 0, &attr_size) &&
-        UpdateProcThreadAttribute(attrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                  sizeof inherited, nullptr, nullptr)) {
-      si.lpAttributeList = attrs;
-      flags |= EXTENDED_STARTUPINFO_PRESENT;
-    }
-  }
+  auto* attrs = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attr_area);
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &attr_size);
+  bool listed =
+      attr_size <= sizeof attr_area && InitializeProcThreadAttributeList(attrs, 1, 0, &attr_size);
+  if (listed) si.lpAttributeList = attrs;
+  listed = listed && UpdateProcThreadAttribute(attrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                               inherited, sizeof inherited, nullptr, nullptr);
   // cmd /c strips the first and the last quote of a line that holds more than
   // two; one more pair around the whole line leaves the line itself intact.
   char line[4200];
   snprintf(line, sizeof line, "cmd /c \"%s\"", cmd.line);
   PROCESS_INFORMATION pi{};
-  BOOL started =
-      run.ov.hEvent != nullptr && CreateProcessA(shell, line, nullptr, nullptr, TRUE, flags, env,
-                                                 nullptr, &si.StartupInfo, &pi);
+  const char* failed =
+      env == nullptr                                              ? "copying the environment"
+      : in == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE ? "opening NUL"
+      : !listed ? "listing the handles it inherits"
+      : !CreateProcessA(shell, line, nullptr, nullptr, TRUE,
+                        CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, env,
+                        nullptr, &si.StartupInfo, &pi)
+          ? "CreateProcess"
+          : nullptr;
+  DWORD error = GetLastError();
   if (si.lpAttributeList != nullptr) DeleteProcThreadAttributeList(si.lpAttributeList);
   free(env);
   CloseHandle(out_w);
   close_handle(&in);
   close_handle(&err);
-  if (!started) {
-    release(&run);
-    return nullptr;
+  if (failed == nullptr && !AssignProcessToJobObject(run->job, pi.hProcess)) {
+    failed = "AssignProcessToJobObject";
+    error = GetLastError();
+    TerminateProcess(pi.hProcess, 1);
+  } else if (failed == nullptr && ResumeThread(pi.hThread) == static_cast<DWORD>(-1)) {
+    failed = "ResumeThread";
+    error = GetLastError();
+    TerminateJobObject(run->job, 1);
   }
-  if (run.job != nullptr && !AssignProcessToJobObject(run.job, pi.hProcess)) {
-    close_handle(&run.job);  // the shell alone can still be ended
+  if (pi.hThread != nullptr) CloseHandle(pi.hThread);
+  if (failed != nullptr) {
+    if (pi.hProcess != nullptr) CloseHandle(pi.hProcess);
+    SetLastError(error);
+    return failed;
   }
-  ResumeThread(pi.hThread);
-  CloseHandle(pi.hThread);
-  run.proc = pi.hProcess;
+  run->proc = pi.hProcess;
+  return nullptr;
+}
+
+}  // namespace
+
+proc_run* proc_start(const proc_command& cmd, int64_t timeout_ms, int64_t grace_ms) {
+  if (g_run.active || cmd.line == nullptr) return nullptr;
+  proc_run& run = g_run;
+  run.out = run.proc = run.job = run.port = nullptr;
+  run.ov = OVERLAPPED{};
+  run.reading = run.exited = run.eof = run.timed_out = false;
+  run.have = run.taken = 0;
+  run.grace = grace_ms;
+  run.drain_until = 0;
   run.active = true;
   run.deadline = timeout_ms > 0 ? monotonic_ms() + timeout_ms : 0;
+  if (const char* failed = start_in_job(&run, cmd)) {
+    // The web server writes what the plugin says on standard error to its log.
+    fprintf(stderr,
+            "plugin_quorincode_login: a CLI was not started: %s failed (Windows error %lu)\n",
+            failed, GetLastError());
+    fflush(stderr);
+    release(&run);
+    run.active = true;
+    run.not_started = run.eof = true;
+  }
   return &run;
 }
 
@@ -324,6 +340,12 @@ int64_t proc_read(proc_run* run, char* dst, size_t cap) {
 }
 
 proc_result proc_end(proc_run* run, bool stop, int* status) {
+  *status = 0;
+  if (run->not_started) {
+    run->not_started = false;
+    release(run);
+    return proc_result::could_not_start;
+  }
   if (run->reading) {
     CancelIoEx(run->out, &run->ov);
     DWORD got;
@@ -344,6 +366,9 @@ proc_result proc_end(proc_run* run, bool stop, int* status) {
   *status = static_cast<int>(code);
   if (run->timed_out) return proc_result::timed_out;
   if (stop) return proc_result::output_cut;
-  if (code == kCmdNotFound || ((code >> 8) & 0xff) == 127) return proc_result::not_found;
-  return proc_result::finished;
+  return code == kCmdNotFound ? proc_result::not_found : proc_result::finished;
+}
+
+bool proc_finds_whole_tree() {
+  return true;  // the job holds every process the tool starts
 }

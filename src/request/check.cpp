@@ -8,6 +8,7 @@
 #include "cgi/respond.h"
 #include "platform/node_info.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 #include "request/usage.h"
 #include "status/collect.h"
 #include "status/locations.h"
@@ -255,6 +256,14 @@ void check_refresh_cli(report* r) {
   }
 }
 
+// A CLI's helper that leaves its process group is found through /proc alone.
+void check_process_tree(report* r) {
+  if (proc_finds_whole_tree()) return;
+  note(r, false,
+       "processes that a CLI starts and that leave its process group (setsid, a daemon) cannot "
+       "be found here, so they may outlive their request: on Linux, mount /proc");
+}
+
 void check_settings(report* r) {
   bool password = env_setting("BOT_PASSWORD") != nullptr;
   if (r->json || password) {
@@ -404,6 +413,7 @@ int run_check(bool json) {
 
   check_login_cli(&r, rec, answer, user);
   check_refresh_cli(&r);
+  check_process_tree(&r);
   check_settings(&r);
   check_long_locations(&r);
   check_unseen(&r);

@@ -40,6 +40,11 @@ bool tool_fits(const char* tool) {
 
 bool command_line(const char* tool, const tool_args& args, char line[kLineCap]) {
   if (!tool_fits(tool)) return false;
+  if (!kShellQuotesQuote) {
+    if (strchr(tool, '"') != nullptr) return false;
+    for (int i = 0; i < args.count; i++)
+      if (args.quoted[i] && strchr(args.word[i], '"') != nullptr) return false;
+  }
   shell_quote_into(tool, line, kQuotedToolCap);
   size_t at = strlen(line);
   for (int i = 0; i < args.count; i++) {

@@ -20,5 +20,6 @@ bool tool_fits(const char* tool);
 
 // The command shell's line for tool and args: the quoted tool, the words
 // (quoted where marked), the standard error redirection. False, and nothing
-// written, when the quoted tool does not fit its area.
+// written, when the quoted tool does not fit its area, or a quoted value holds
+// a double quote where the shell cannot take one (Windows).
 bool command_line(const char* tool, const tool_args& args, char line[kLineCap]);

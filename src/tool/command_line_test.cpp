@@ -58,7 +58,9 @@ TEST(CommandLine, QuotesTheToolAndTheMarkedWords) {
     std::string line;  // "": not rendered
   } cases[] = {
 #ifdef _WIN32
-      {"t\"x", &finish, "\"t\\\"x\" --finish \"a$b\\\"c\" --name \"work\" --force"},
+      // cmd.exe and the C runtime read a quote inside quotes each their own way.
+      {"t\"x", &status, ""},
+      {"tx", &finish, ""},
 #else
       {"t\"x", &finish, "\"t\\\"x\" --finish \"a\\$b\\\"c\" --name \"work\" --force"},
 #endif

@@ -6,12 +6,9 @@
 #include "platform/platform.h"
 #include "support/decimal.h"
 #include "tool/command_line.h"
+#include "tool/tool_env.h"
 
 namespace {
-
-// What a tool never sees: the node password and what the request carried.
-const char* const kHiddenFromTools[] = {"BOT_PASSWORD", "HTTP_X_BOT_PASSWORD", "HTTP_AUTHORIZATION",
-                                        "HTTP_COOKIE",  "QUERY_STRING",        nullptr};
 
 // When the request's runs must have ended (monotonic ms); 0: no deadline;
 // -1: not started yet.
@@ -82,12 +79,15 @@ tool_run start_capture(const char* tool, const tool_args& args) {
   }
 #ifdef _WIN32
   char line[kLineCap];
-  command_line(tool, args, line);
-  proc_command cmd{nullptr, line, kHiddenFromTools};
+  if (!command_line(tool, args, line)) {
+    run.early = -1;  // a value the command shell could not be handed as it stands
+    return run;
+  }
+  proc_command cmd{nullptr, line, reaches_tools};
 #else
   const char* argv[tool_args::kMost + 2] = {tool};
   for (int i = 0; i < args.count; i++) argv[i + 1] = args.word[i];
-  proc_command cmd{argv, nullptr, kHiddenFromTools};
+  proc_command cmd{argv, nullptr, reaches_tools};
 #endif
   run.proc = proc_start(cmd, left < 0 ? 0 : left, kToolGraceMs);
   return run;
@@ -136,6 +136,18 @@ void trim_capture(buf* capture) {
     capture->data[--capture->len] = '\0';
 }
 
+void drop_capture(buf* capture) {
+  if (capture->data == nullptr) return;
+  capture->len = 0;
+  capture->data[0] = '\0';
+}
+
+// Whether the capture's reply line has its line feed.
+bool reply_complete(const buf* capture) {
+  const char* line = last_json_line(capture);
+  return line != nullptr && memchr(line, '\n', capture->data + capture->len - line) != nullptr;
+}
+
 }  // namespace
 
 int finish_capture(tool_run* run, buf* capture) {
@@ -144,25 +156,32 @@ int finish_capture(tool_run* run, buf* capture) {
   int status = 0;
   proc_result result = proc_end(run->proc, how != read_end::output_ended, &status);
   run->proc = nullptr;
-  trim_capture(capture);
+  // The reply: the last line that starts with "{", whole when the tool
+  // exited of itself after its output ended; else only with its line feed.
+  bool reply_stands = true;
   switch (result) {
     case proc_result::not_found:
+      trim_capture(capture);
       return -1;
-    case proc_result::not_started:
+    case proc_result::could_not_start:
       return 0;
-    case proc_result::timed_out:
-      // A reply whose output had ended stands, however long the tool lingered.
-      if (how == read_end::output_ended && last_json_line(capture) != nullptr) return 1;
-      run->timed_out = true;
-      if (capture->data != nullptr) {
-        capture->len = 0;  // an answer cut short is no answer
-        capture->data[0] = '\0';
-      }
-      return 1;
     case proc_result::finished:
+    case proc_result::not_executable:
+      break;
+    case proc_result::killed:
+      reply_stands = false;  // a signal cut it short, whatever it wrote
+      break;
+    case proc_result::timed_out:
+      // A whole reply written before the deadline stands, however long the tool lingered.
+      run->timed_out = !reply_complete(capture);
+      reply_stands = !run->timed_out;
+      break;
     case proc_result::output_cut:
+      reply_stands = reply_complete(capture);
       break;
   }
+  if (!reply_stands) drop_capture(capture);
+  trim_capture(capture);
   return 1;
 }
 

@@ -43,8 +43,13 @@ const char* login_bin();
 const char* refresh_bin();
 
 // Runs tool with args, appending its standard output (at most 256 KiB,
-// trailing white space removed) to capture. 1 ran, 0 not started, -1 not on
-// this node (also a tool name too long to run). A run the deadline cut short
+// trailing white space removed) to capture. 1 ran, 0 not started (the system
+// lacked processes, memory or descriptors), -1 not on this node (also a tool
+// name too long to run). Output is kept only where a reply can stand: the
+// last line that starts with "{" counts whole when the tool exited of itself
+// after its output ended, only with its line feed when the run was cut short
+// (the deadline, the 256 KiB), never when a signal ended the tool; otherwise
+// the capture is emptied. A run the deadline cut short before a whole reply
 // counts as run, without output.
 int run_capture(const char* tool, const tool_args& args, buf* capture);
 
