@@ -84,8 +84,7 @@ get() {
   } | curl -s -o /dev/null -w '%{http_code}' "$@" -K -
 }
 # nginx's error log keeps the query on a 413, 502 or 504, as the document says.
-query=-p
-[ "$setup" != nginx ] || query=-h
+query=-p && [ "$setup" != nginx ] || query=-h
 # The CGI side down: fcgiwrap stopped, or the program not executable.
 down() {
   if [ "$setup" = nginx ]; then service fcgiwrap "$1"; else chmod "$2" /usr/lib/plugin-quorincode-login/*; fi
@@ -104,16 +103,15 @@ done
 [ ! -e /usr/lib/cgi-bin/plugin_quorincode_login ] || fail "a copy is left in /usr/lib/cgi-bin"
 [ "$setup" != nginx ] || { runuser -u nobody -- curl -s --unix-socket /run/fcgiwrap.socket x/ || [ $? = 7 ]; } ||
   fail "another user than www-data opens fcgiwrap's socket"
-# pwd= that the server refuses while it reads it (a header, the address too
-# long) or sends to a wrong path; then a body too long for nginx. No log may
-# keep it (checked at the end), nor the status page that every user may read.
-# Debian's lighttpd writes no access log until the operator turns it on.
+# pwd= refused while read (a header, the address too long), on wrong paths, in
+# a body too big for nginx: no log may keep it (checked at the end), nor the
+# status page. Debian's lighttpd logs no access until the operator turns it on.
 [ "$setup" != lighttpd ] || { lighty-enable-mod accesslog && service lighttpd restart; } >/dev/null
 long=$(head -c 9000 /dev/zero | tr '\0' a)
 codes="$(get "" -p -H "X-Long: $long") $(get "" -p --url-query "pad=$long")"
 [[ $codes == 4??\ 4?? ]] || fail "too long a header and address answer $codes"
-head -c 2000000 /dev/zero >/tmp/body
-codes+=" $(get /nothing -p) $(get /plugin_quorincode_loginx -p) $(get "" $query --data-binary @/tmp/body)"
+codes+=" $(get /nothing -p) $(get /plugin_quorincode_loginx -p)"
+codes+=" $(get "" $query --data-binary @<(head -c 2000000 /dev/zero))"
 runuser -u nobody -- curl -s http://127.0.0.1/server-status >/tmp/status || true
 ! grep -q 'pwd=' /tmp/status || fail "another user reads the requests' pwd= at /server-status"
 echo "in-root.sh: pwd= refused, on wrong paths, in a big body: $codes"
