@@ -53,6 +53,15 @@ const finished = (d, ...read) => act('btnFinish', (S, n) => gotFinish(S, d, n, T
 const opened = (S) => (S.opened = true);
 const fail = (id, error, detail = REJECTED) => act(id, (S, n) => gotFailure(S, id, error && { ok: false, error, detail, lost: /^bad/.test(error) }, detail, n));
 const busy = (id) => (S) => (S.busy[id] = true);
+// The action of button id answered only after what happened meanwhile.
+const slow = (id, got, ...meanwhile) => (S) => {
+  sent(S, id);
+  const n = ++S.calls;
+  for (const e of meanwhile) e(S);
+  got(S, n);
+};
+const relogin = act('btnRelogin', (S, n) => gotStart(S, 'btnRelogin', LINK, n, T0));
+const lost502 = (S) => statusFailed(S, 'bad response (HTTP 502)', { ok: false, error: 'bad response (HTTP 502)', lost: true });
 
 // Every text in sight: [where, text].
 const said = (v) =>
@@ -83,6 +92,7 @@ const ROWS = [
     ['The session is present but its access token has expired. Use Refresh Token Now.'], ['Start Quorin Login']],
   ['expired, without a refresh token', state({ ...EXPIRED, has_refresh: false }), 'Expired', 'btnStart',
     ['No refresh token is stored, so this session cannot be renewed here.', 'Sign in again with Start Quorin Login.'], ['Use Refresh']],
+  ['expired, a sign-in pending without its link', state({ ...EXPIRED, pending: true }), 'Expired', 'btnAgain', ['A sign-in is under way below.'], ['Use Refresh']],
   ['expired, refreshing', state(EXPIRED, '', busy('btnRefresh')), 'Expired', 'btnRefresh', [], ['Use Refresh', 'Start Quorin Login']],
   ['login CLI missing', state(doc({ cli_present: false })), 'Not Connected', '', ['The login CLI is not on this node'], ['Start a login']],
   ['login CLI missing, a sign-in pending', state(doc({ cli_present: false, pending: true })), 'Not Connected', '',
@@ -107,6 +117,8 @@ const ROWS = [
   ['an action from another site', state(SIGNED, '', fail('btnRefresh', 'cross_site_request', 'another site')), 'Logged In', '',
     ['Open this console from the node\'s own address or from the hub, then try again.'], []],
   ['an action refused by the node password', state(SIGNED, '', fail('btnRefresh', 'invalid node password', '')), 'No access', '', [PASSWORD_STEP], []],
+  ['a sign-in refused by the node password, then a web server\'s 502', state(PENDING, '', started, fail('btnFinish', 'invalid node password', ''), lost502),
+    'No access', '', [PASSWORD_STEP], ['within']],
   ['the status refused by the node password', state(null, '', (S) => statusFailed(S, 'invalid node password', { unauthorized: true })),
     'No access', '', [PASSWORD_STEP], ['Reading']],
   ['the status not read at all', state(null, '', (S) => statusFailed(S, 'Status failed: Failed to fetch', null)), 'Unknown', 'btnReload',
@@ -119,6 +131,9 @@ const ROWS = [
     'Logged In', '', ['Token refreshed. Expires in 8 h.'], ['expired']],
   ['a start answered after a Cancel made since', state(NONE, '', act('btnStart', (S, n) => (gotCancel(S, ++S.calls), gotStart(S, 'btnStart', LINK, n, T0)), PENDING)),
     'Not Connected', 'btnStart', [], ['within']],
+  ['a refresh answered after a Re-login and the read after it, its document from before',
+    state(EXPIRED, '', slow('btnRefresh', (S, n) => gotRefresh(S, RENEWED, n, T0), relogin, read({ ...EXPIRED, pending: true }))),
+    'Logged In', 'linkOpen', ['Token refreshed. Expires in 8 h.', 'within 10:00'], []],
   ['the sign-in finished in another tab', state(PENDING, '', started, read(PENDING), read(SIGNED)), 'Logged In', '', [], ['within']],
   ['the sign-in cancelled in another tab', state(PENDING, '', started, read(PENDING), read(NONE)), 'Not Connected', 'btnStart', [], ['within']],
   ['a refresh answered by a web server\'s 502, the token renewed all the same', state(EXPIRED, '', fail('btnRefresh', 'bad response (HTTP 502)', 'bad response (HTTP 502)'), read(RENEWED)),
@@ -145,7 +160,11 @@ test('each state: its pill, one next step, and texts that say each thing once an
     assert.deepEqual(sentences.filter((x, i) => sentences.indexOf(x) !== i), [], `${name}: said twice`);
     for (const c of Object.values(v.ctl)) if (c.off && !c.text.endsWith('...')) assert.ok(c.why === '' || v.texts[c.why], `${name}: a control off without a reason shown`);
   }
-  assert.ok(view(state(NONE, '', busy('btnStart'))).ctl.btnRelogin.off, 'one start at a time');
+  const off = [
+    [state(NONE, '', busy('btnStart')), 'btnRelogin', 'one start at a time'],
+    [state(PENDING, '', started, busy('btnFinish')), 'btnCancel', 'no cancel beside an exchange'],
+  ];
+  for (const [S, id, why] of off) assert.ok(view(S).ctl[id].off, why);
 });
 
 test('what the session card shows of the remaining time', () => {

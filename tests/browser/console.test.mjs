@@ -282,16 +282,16 @@ describe('flows', () => {
   });
 
   test('no link known (a reload, a second tab): Show the link again asks for it without force, while pending; a refused copy selects it', async (t) => {
-    let status = NOT_CONNECTED;
-    const { page, calls } = await open(t, { replies: { status: () => ({ body: status }), start: START_OK } });
+    let status = { status: 502, body: '<html>502</html>' };
+    const { page, calls } = await open(t, { replies: { status: () => status, start: START_OK } });
     const shown = () =>
       page.evaluate(() => ['linkOpen', 'btnAgain', 'btnCopy', 'authUrl', 'linkMissing'].filter((id) => document.getElementById(id).getClientRects().length));
-    // The sign-in ended before the press: no new one is started.
+    // Its own read failed, or found that the sign-in ended: no new one is started.
     await page.evaluate(() => ((S.status = { ...S.status, pending: true }), render()));
-    await page.click('#btnAgain');
+    for (status of [status, { body: NOT_CONNECTED }]) await page.click('#btnAgain').then(() => page.waitForFunction(() => !S.busy.btnAgain));
     await page.waitForSelector('#step1.on');
     assert.deepEqual(actions(calls), []);
-    status = PENDING;
+    status = { body: PENDING };
     await page.click('#btnReload');
     await page.waitForSelector('#step2.on');
     assert.deepEqual(await shown(), ['btnAgain', 'linkMissing']);
