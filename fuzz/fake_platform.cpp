@@ -22,7 +22,7 @@ const char* env_get(const char* name) {
   return it == world().env.end() ? nullptr : it->second.c_str();
 }
 
-// env_read, last_separator and shell_escapes: the POSIX ones (posix-common.cpp).
+// env_read and last_separator: the POSIX ones (posix-common.cpp).
 
 int path_kind(const char* path) {
   if (world().files.count(path)) return 0;

@@ -130,7 +130,14 @@ TEST(ToolDeadline, EveryActionAnswersWithinTheRequestDeadline) {
       {"action=start", "START", timed_out("start_failed", deadline()), 1},
       {"action=finish&code=abc", "FINISH", timed_out("finish_failed", deadline()), 1},
       {"action=cancel", "CANCEL", kCancelled, 0},
-      {"action=refresh", "STATUS", kRefreshFailed, 1},  // status, refresh CLI, status
+      // The status read spent the time: the refresh CLI never ran.
+      {"action=refresh", "STATUS",
+       std::string(kJsonHeaders) +
+           "{\"ok\":false,\"error\":\"refresh_failed\",\"detail\":\"the refresh CLI was not "
+           "run: the " +
+           std::to_string(deadline()) +
+           " s this request has for its CLIs were spent; the stored session is unchanged\"}\n",
+       1},
       {"action=status", "STATUS", "", 0},
   };
   struct row {

@@ -1,10 +1,12 @@
 // Renewing the access token through the refresh CLI, judged by the stored
 // expiry before and after the run.
 #include "actions/actions.h"
+#include "actions/cli_answers.h"
 #include "actions/status.h"
 #include "cgi/respond.h"
 #include "status/collect.h"
 #include "status/locations.h"
+#include "support/cut.h"
 #include "tool/runner.h"
 #include "tool/tool_args.h"
 
@@ -42,22 +44,19 @@ int action_refresh(const char* name) {
   tool_args args;
   refresh_args(path, &args);
   buf capture{};
-  int ran = run_capture(refresh_bin(), args, &capture);
+  tool_run run = start_capture(refresh_bin(), args);
+  finish_capture(&run, &capture);
   buf_free(&capture);  // only the credentials file tells whether it worked
-  if (ran <= 0) {
-    emit_error(200, "OK", "cli_unavailable",
-               ran == 0 ? "could not start the refresh CLI: the node is short of processes, "
-                          "memory or open files; try again"
-                        : "the refresh CLI is not on this node; install TELLUMAR CODE or set "
-                          "QUORIN_REFRESH_BIN");
-    return 1;
-  }
+  if (answer_unavailable(cli::refresh, run)) return 1;
 
-  collect_status(&rec, name);
-  bool done = rec.logged_in && (before <= 0 || in_ms(rec.expires_at) > in_ms(before));
-  if (!done) {
-    return fail("refresh_failed",
-                "the refresh CLI did not update the credentials file; sign in again");
+  char cut[128], detail[160] = "the refresh CLI did not update the credentials file; sign in again";
+  if (cut_short(cli::refresh, run, cut, sizeof cut))
+    format_cut(detail, sizeof detail, "%s; the stored session is unchanged", cut);
+  if (run.outcome != tool_outcome::no_time) {
+    // A CLI the deadline ended may have stored the new token first.
+    collect_status(&rec, name);
+    bool done = rec.logged_in && (before <= 0 || in_ms(rec.expires_at) > in_ms(before));
+    if (done) return answer_status("{\"ok\":true,\"refreshed\":true,", &rec, "}\n");
   }
-  return answer_status("{\"ok\":true,\"refreshed\":true,", &rec, "}\n");
+  return fail("refresh_failed", detail);
 }
