@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -194,6 +195,8 @@ outcome run_once(const invocation& inv) {
       for (int cap : {1, 2})
         if (prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0) _exit(125);
     }
+    rlimit files{static_cast<rlim_t>(inv.max_files), static_cast<rlim_t>(inv.max_files)};
+    if (inv.max_files > 0 && setrlimit(RLIMIT_NOFILE, &files) != 0) _exit(124);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }

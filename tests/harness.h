@@ -73,6 +73,9 @@ struct invocation {
   // Run as root: without the rights to read and enter what the file modes
   // forbid (as any other user would be).
   bool bound_by_file_modes = false;
+  // POSIX: when set, the most descriptors the program may hold (3: none
+  // beyond the standard three, so it can start no tool).
+  int max_files = 0;
 };
 
 struct outcome {

@@ -1,4 +1,5 @@
-// What an action answers when a CLI run gave it nothing to go on.
+// What an action says when a CLI run gave it no reply: one text per way the
+// run can have gone.
 #pragma once
 
 #include <cstddef>
@@ -7,19 +8,12 @@
 
 enum class cli { login, refresh };
 
-// The detail for an outcome that never started the CLI for a reason of the
-// node's (not on it, not executable, the system short of resources, a value
-// the command shell would change) into detail; false for any other outcome.
-bool unavailable_detail(cli which, tool_outcome how, char* detail, size_t cap);
+// Why the run (its outcome, and the seconds it was given) gave no reply, in
+// words for the person, into detail. True when the CLI was not run for a
+// reason of the node's (not on it, not executable, short of resources, a
+// value the command shell would change): answered as cli_unavailable.
+bool why_no_reply(cli which, tool_outcome how, int seconds, char* detail, size_t cap);
 
-// Answers cli_unavailable with that detail, status 200; gives whether it did.
-bool answer_unavailable(cli which, const tool_run& run);
-
-// The detail for a run that the deadline ended, or that was not started
-// because the request's time was spent, into dst; false for any other run.
-bool cut_short(cli which, const tool_run& run, char* dst, size_t cap);
-
-// Answers a login CLI run that gave no reply: cli_unavailable, or error
-// (status 200) with what happened: the deadline, no time left, or "the login
-// CLI returned no JSON". Gives the exit status, 1.
-int answer_no_reply(const tool_run& run, const char* error);
+// Answers a run of the login CLI that gave no reply: cli_unavailable, else
+// failed_error, status 200, with why_no_reply's detail. Gives the exit status, 1.
+int answer_no_reply(const tool_run& run, const char* failed_error);

@@ -47,16 +47,21 @@ int action_refresh(const char* name) {
   tool_run run = start_capture(refresh_bin(), args);
   finish_capture(&run, &capture);
   buf_free(&capture);  // only the credentials file tells whether it worked
-  if (answer_unavailable(cli::refresh, run)) return 1;
-
-  char cut[128], detail[160] = "the refresh CLI did not update the credentials file; sign in again";
-  if (cut_short(cli::refresh, run, cut, sizeof cut))
-    format_cut(detail, sizeof detail, "%s; the stored session is unchanged", cut);
+  char why[2 * kPathCap + 128];
+  if (why_no_reply(cli::refresh, run.outcome, run.seconds, why, sizeof why)) {
+    emit_error(200, "OK", "cli_unavailable", why);
+    return 1;
+  }
   if (run.outcome != tool_outcome::no_time) {
-    // A CLI the deadline ended may have stored the new token first.
+    // Also a CLI the deadline ended: it may have stored the new token first.
     collect_status(&rec, name);
     bool done = rec.logged_in && (before <= 0 || in_ms(rec.expires_at) > in_ms(before));
     if (done) return answer_status("{\"ok\":true,\"refreshed\":true,", &rec, "}\n");
   }
+  if (run.outcome != tool_outcome::timed_out && run.outcome != tool_outcome::no_time)
+    return fail("refresh_failed",
+                "the refresh CLI did not update the credentials file; sign in again");
+  char detail[sizeof why + 40];
+  format_cut(detail, sizeof detail, "%s; the stored session is unchanged", why);
   return fail("refresh_failed", detail);
 }

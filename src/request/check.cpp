@@ -269,8 +269,8 @@ void check_login_cli(report* r, const status_rec& rec, const char* user) {
     default: {
       // What a sign-in would answer: the same outcome, the same words.
       char detail[2 * kPathCap + 128];
-      if (unavailable_detail(cli::login, rec.cli_outcome, detail, sizeof detail))
-        note(r, true, "%s", detail);
+      why_no_reply(cli::login, rec.cli_outcome, status_timeout(), detail, sizeof detail);
+      note(r, true, "%s", detail);
       break;
     }
   }

@@ -42,7 +42,8 @@ int tool_timeout() {
 }
 
 int status_timeout() {
-  return std::min(tool_timeout(), kStatusTimeout);
+  int seconds = tool_timeout();
+  return seconds > 0 && seconds < kStatusTimeout ? seconds : kStatusTimeout;
 }
 
 void tool_budget_start() {
@@ -154,9 +155,8 @@ tool_outcome finish_capture(tool_run* run, buf* capture) {
   if (reply) {
     trim_capture(capture);
     how = tool_outcome::replied;
-  } else if (capture->data != nullptr) {
-    capture->len = 0;
-    capture->data[0] = '\0';
+  } else {
+    buf_free(capture);
   }
   run->outcome = how;
   return how;

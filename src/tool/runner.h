@@ -30,7 +30,7 @@ inline constexpr int64_t kToolGraceMs = 2000;
 int tool_timeout();
 
 // Seconds a status read's --status run may take: 10, or the request's
-// deadline when that is sooner; 0 when there is none. A hung login CLI
+// deadline when that is sooner (also without a deadline). A hung login CLI
 // holds a status read, and the hub's polls, no longer than this.
 int status_timeout();
 
@@ -53,7 +53,7 @@ const char* refresh_bin();
 // feed when the run was cut short (the deadline, the 256 KiB), never when a
 // signal ended the tool; then the outcome is replied, and the capture holds
 // the output (at most 256 KiB, trailing white space removed). Otherwise the
-// capture is left empty.
+// capture is freed.
 // A run that is never finished is ended, tree and all, when it goes away.
 struct tool_run {
   proc_run* proc = nullptr;  // the run going on; null when none was started, and once finished

@@ -52,18 +52,21 @@ TEST(LastJsonLine, FindsTheLastLineStartingWithABrace) {
   EXPECT_EQ(last_json_line(&empty), nullptr);
 }
 
+// A status read's run has 10 s at most, within the request's deadline.
 TEST(ToolTimeout, ReadsWholeSecondsElse45) {
   struct {
     const char* value;  // null: unset
-    int seconds;
+    int seconds, status_seconds;
   } cases[] = {
-      {nullptr, 45}, {"", 45},    {"0", 0},         {"7", 7},
-      {"045", 45},   {"abc", 45}, {"-1", 45},       {" 5", 45},
-      {"5s", 45},    {"2.5", 45}, {"86400", 86400}, {"99999999999", 1000000},
+      {nullptr, 45, 10}, {"", 45, 10},    {"0", 0, 10},         {"7", 7, 7},
+      {"045", 45, 10},   {"abc", 45, 10}, {"-1", 45, 10},       {" 5", 45, 10},
+      {"5s", 45, 10},    {"2.5", 45, 10}, {"86400", 86400, 10}, {"99999999999", 1000000, 10},
+      {"10", 10, 10},    {"1", 1, 1},
   };
   for (const auto& c : cases) {
     set_env("QUORIN_TOOL_TIMEOUT", c.value);
     EXPECT_EQ(tool_timeout(), c.seconds) << (c.value ? c.value : "(unset)");
+    EXPECT_EQ(status_timeout(), c.status_seconds) << (c.value ? c.value : "(unset)");
   }
   set_env("QUORIN_TOOL_TIMEOUT", nullptr);
 }
@@ -87,7 +90,7 @@ TEST_F(Runner, WhatARunGives) {
     const tool_args* args;
     int64_t budget_ms;
     tool_outcome outcome;
-    const char* capture;  // null: nothing appended
+    const char* capture;  // null: none kept (freed, or never started)
   } cases[] = {
       {"reply, stderr, exit status",
        "printf 'progress\\n{\"ok\":true}\\r\\n \\t\\n'; echo oops >&2; exit 3", "", &none, 0,
@@ -95,7 +98,7 @@ TEST_F(Runner, WhatARunGives) {
       {"words as they stand", "printf '{'; for a in \"$@\"; do printf '[%s]' \"$a\"; done", "",
        &spaced, 0, replied, "{[--status][--name][a b]"},
       {"no output", "exit 0", "", &none, 0, exited, nullptr},
-      {"output without a reply", "echo progress", "", &none, 0, exited, ""},
+      {"output without a reply", "echo progress", "", &none, 0, exited, nullptr},
       {"not on this node", "", "/nonexistent/quorin-tool", &none, 0, not_found, nullptr},
       {"no name", "", "", &none, 0, not_found, nullptr},
       {"a wrapper whose program is missing", "exit 127", "", &none, 0, not_found, nullptr},
@@ -105,16 +108,17 @@ TEST_F(Runner, WhatARunGives) {
        "<262143 bytes>"},
       {"one byte more: cut before the reply",
        "head -c 262132 /dev/zero | tr '\\0' x; echo; echo '{\"ok\":true}'", "", &none, 0,
-       output_cut, ""},
+       output_cut, nullptr},
       {"a whole reply, then hung", "echo '{\"ok\":true}'; exec sleep 5", "", &none, 500, replied,
        "{\"ok\":true}"},
       {"half a reply, then hung", "printf '{\"ok\":tr'; exec sleep 5", "", &none, 500, timed_out,
        nullptr},
-      {"a whole reply, then killed", "echo '{\"ok\":true}'; kill -9 $$", "", &none, 0, killed, ""},
+      {"a whole reply, then killed", "echo '{\"ok\":true}'; kill -9 $$", "", &none, 0, killed,
+       nullptr},
       {"a whole reply, then lingering", "echo '{\"ok\":true}'; exec >&-; exec sleep 5", "", &none,
        500, replied, "{\"ok\":true}"},
       {"whole output without a reply, then lingering", "echo progress; exec >&-; exec sleep 5", "",
-       &none, 100, timed_out, ""},
+       &none, 100, timed_out, nullptr},
   };
   for (const auto& c : cases) {
     std::string tool = c.body.empty() ? c.tool : dir_.script("tool", c.body);
