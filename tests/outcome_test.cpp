@@ -125,10 +125,10 @@ TEST(EveryAction, AnswersHowItsCliRunWent) {
          n.set("QUORIN_LOGIN_BIN=" + n.path("50%off/cli.exe"));
          n.set("QUORIN_REFRESH_BIN=" + n.path("50%off/cli.exe"));
        },
-       unavailable("the login CLI was not run: its name, or a value for it, holds \" or %, which "
-                   "the command shell would change",
-                   "the refresh CLI was not run: its name, or a value for it, holds \" or %, "
-                   "which the command shell would change"),
+       unavailable("the login CLI was not run: the command shell would not get its name, or a "
+                   "value for it, as it stands (a \" or %, or a name longer than 509 bytes)",
+                   "the refresh CLI was not run: the command shell would not get its name, or a "
+                   "value for it, as it stands (a \" or %, or a name longer than 509 bytes)"),
        "true", false, true},
   };
   side_by_side(rows, [&](const row& r) {

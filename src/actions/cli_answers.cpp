@@ -4,6 +4,7 @@
 #include "platform/node_info.h"
 #include "platform/platform.h"
 #include "support/cut.h"
+#include "tool/command_line.h"
 
 bool why_no_reply(cli which, tool_outcome how, int seconds, char* detail, size_t cap) {
   bool login = which == cli::login;
@@ -46,9 +47,9 @@ bool why_no_reply(cli which, tool_outcome how, int seconds, char* detail, size_t
       return true;
     case tool_outcome::refused:
       format_cut(detail, cap,
-                 "the %s was not run: its name, or a value for it, holds \" or %%, which the "
-                 "command shell would change",
-                 label);
+                 "the %s was not run: the command shell would not get its name, or a value for "
+                 "it, as it stands (a \" or %%, or a name longer than %d bytes)",
+                 label, static_cast<int>(kQuotedToolCap - 3));
       return true;
   }
   return false;
