@@ -58,10 +58,11 @@ TEST(Check, AgreesWithTheStatusAndSaysWhetherASignInCanWork) {
        "problem: the login CLI is not on this node (no-such-login-cli): install TELLUMAR CODE, "
        "set QUORIN_LOGIN_BIN to its full path",
        {{"login_cli_outcome", "\"not found\""}}},
-      {"the login CLI not executable",
+      {"the CLIs not executable",
        [](node& n) {
          n.file("bin/login", "#!/bin/sh\necho '{}'\n");
          n.set("QUORIN_LOGIN_BIN=" + n.path("bin/login"));
+         n.set("QUORIN_REFRESH_BIN=" + n.path("bin/login"));
        },
        1,
        "/bin/login may not be run (no execute permission): chmod +x ",

@@ -278,8 +278,13 @@ void check_login_cli(report* r, const status_rec& rec, const char* user) {
 
 void check_refresh_cli(report* r) {
   const char* name = refresh_bin();
-  if (check_cli_place(r, "refresh_cli", "refresh CLI", name, "QUORIN_REFRESH_BIN") !=
-      command_place::found) {
+  command_place place =
+      check_cli_place(r, "refresh_cli", "refresh CLI", name, "QUORIN_REFRESH_BIN");
+  if (place == command_place::not_executable) {
+    char detail[2 * kPathCap + 128];
+    why_no_reply(cli::refresh, tool_outcome::not_executable, 0, detail, sizeof detail);
+    note(r, false, "%s; until then tokens cannot be renewed", detail);
+  } else if (place != command_place::found) {
     note(r, false,
          "the refresh CLI %s is not found, so tokens cannot be renewed: install TELLUMAR CODE, "
          "set QUORIN_REFRESH_BIN to its full path, or add its folder to PATH",
