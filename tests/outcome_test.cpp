@@ -10,33 +10,17 @@
 
 namespace {
 
-std::string failed(const std::string& error, const std::string& detail) {
-  return error_response(200, "OK", error, detail);
+// The text with <which> made "login" or "refresh" (<WHICH> in capitals), and
+// <cli> the path the node's CLIs are given.
+std::string said(std::string text, const std::string& which, const node& n) {
+  std::string upper = which;
+  for (char& c : upper) c = static_cast<char>(toupper(c));
+  for (auto [from, to] : {std::pair<std::string, std::string>{"<which>", which},
+                          {"<WHICH>", upper},
+                          {"<cli>", n.path("bin/cli")}})
+    for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+  return text;
 }
-
-std::string refresh_failed(const std::string& detail) {
-  return std::string(kJsonHeaders) +
-         "{\"ok\":false,\"error\":\"refresh_failed\",\"detail\":" + json_quoted(detail) + "}\n";
-}
-
-// The answers of the sign-in actions, and of refresh, when the CLI gave no
-// reply for one reason: `what` is the reason as the detail says it.
-struct no_reply {
-  std::string start, finish, refresh;
-};
-
-no_reply both_failed(const std::string& what) {
-  return {failed("start_failed", "the login CLI " + what),
-          failed("finish_failed", "the login CLI " + what),
-          refresh_failed("the refresh CLI did not update the credentials file; sign in again")};
-}
-
-no_reply unavailable(const std::string& login, const std::string& refresh) {
-  return {failed("cli_unavailable", login), failed("cli_unavailable", login),
-          failed("cli_unavailable", refresh)};
-}
-
-const std::string kSucceeds = "succeeds";
 
 // The request's deadline: a wine start takes seconds on a loaded machine.
 int deadline() {
@@ -45,64 +29,59 @@ int deadline() {
 
 TEST(EveryAction, AnswersHowItsCliRunWent) {
   const std::string s = std::to_string(deadline()) + " s";
-  const std::string hung = "QUORIN_TOOL_TIMEOUT=" + std::to_string(deadline());
+  const std::string not_updated =
+      "the <which> CLI did not update the credentials file; sign in again";
+  const std::string unchanged = "; the stored session is unchanged";
   struct row {
     const char* what;
-    // Makes the CLI's run go this way; run is the fake tool's name for the
-    // run that matters (START, FINISH, CREDENTIALS_FILE, STATUS).
+    // Makes the run go this way; run is the fake tool's name for the run
+    // that matters (START, FINISH, CREDENTIALS_FILE, STATUS).
     std::function<void(node&, const std::string& run)> make;
-    no_reply answers;
-    std::string cli_present;  // in the status document; "" when not reached
-    bool posix_only = false, windows_only = false;
+    const char* error;        // start's (finish's): "", succeeds; "-" not reached
+    std::string detail;       // theirs, and refresh's with cli_unavailable
+    std::string refresh;      // refresh's refresh_failed detail; "": cli_unavailable
+    std::string cli_present;  // in the status document; "" not reached
+    bool posix = true, windows = true;
     int max_files = 0;
   };
   const row rows[] = {
-      {"a reply",
-       [](node&, const std::string&) {},
-       {kSucceeds, kSucceeds,
-        refresh_failed("the refresh CLI did not update the credentials file; sign in again")},
-       "true"},
-      {"no reply",
-       [](node& n, const std::string& run) { n.set("FAKE_REPLY_" + run + "=progress"); },
-       both_failed("returned no JSON"), "true"},
+      {"a reply", [](node&, const std::string&) {}, "", "", not_updated, "true"},
+      {"no reply", [](node& n, const std::string& run) { n.set("FAKE_REPLY_" + run + "=x"); },
+       "failed", "the <which> CLI returned no JSON", not_updated, "true"},
       {"a reply, then ended by a signal",
-       [](node& n, const std::string& run) { n.set("FAKE_KILL_" + run + "=1"); },
-       both_failed("was ended by a signal before it finished"), "true", true},
+       [](node& n, const std::string& run) { n.set("FAKE_KILL_" + run + "=1"); }, "failed",
+       "the <which> CLI was ended by a signal before it finished", not_updated, "true", true,
+       false},
       {"output cut",
        [](node& n, const std::string& run) {
          n.set("FAKE_REPLY_" + run + "=");
          n.set("FAKE_FLOOD_" + run + "=1");
        },
-       both_failed("returned no JSON"), "true"},
+       "failed", "the <which> CLI returned no JSON", not_updated, "true"},
       {"timed out",
        [&](node& n, const std::string& run) {
-         n.set(hung);
+         n.set("QUORIN_TOOL_TIMEOUT=" + std::to_string(deadline()));
          n.set("FAKE_SLEEP_" + run + "=60000");
          n.set("FAKE_REPLY_" + run + "={\"ok\":tr");
        },
-       {failed("start_failed", "the login CLI did not finish within " + s),
-        failed("finish_failed", "the login CLI did not finish within " + s),
-        refresh_failed("the refresh CLI did not finish within " + s +
-                       "; the stored session is unchanged")},
-       "true"},
+       "failed", "the <which> CLI did not finish within " + s,
+       "the <which> CLI did not finish within " + s + unchanged, "true"},
       {"not run: the status read spent the time",
        [&](node& n, const std::string&) {
-         n.set(hung);
+         n.set("QUORIN_TOOL_TIMEOUT=" + std::to_string(deadline()));
          n.set("FAKE_SLEEP_STATUS=60000");
        },
-       {"", "",
-        refresh_failed("the refresh CLI was not run: the " + s +
-                       " this request has for its CLIs were spent; the stored session is "
-                       "unchanged")},
+       "-", "",
+       "the <which> CLI was not run: the " + s + " this request has for its CLIs were spent" +
+           unchanged,
        ""},
       {"not on this node",
        [](node& n, const std::string&) {
          n.set("QUORIN_LOGIN_BIN=" + target_path("/nonexistent/login"));
          n.set("QUORIN_REFRESH_BIN=" + target_path("/nonexistent/refresh"));
        },
-       unavailable(
-           "the login CLI is not on this node; install TELLUMAR CODE or set QUORIN_LOGIN_BIN",
-           "the refresh CLI is not on this node; install TELLUMAR CODE or set QUORIN_REFRESH_BIN"),
+       "cli_unavailable",
+       "the <which> CLI is not on this node; install TELLUMAR CODE or set QUORIN_<WHICH>_BIN", "",
        "false"},
       {"not executable",
        [](node& n, const std::string&) {
@@ -110,38 +89,39 @@ TEST(EveryAction, AnswersHowItsCliRunWent) {
          n.set("QUORIN_LOGIN_BIN=" + n.path("bin/cli"));
          n.set("QUORIN_REFRESH_BIN=" + n.path("bin/cli"));
        },
-       unavailable("the login CLI <cli> may not be run (no execute permission): chmod +x <cli>",
-                   "the refresh CLI <cli> may not be run (no execute permission): chmod +x <cli>"),
-       "true", true},
-      {"not started: no descriptor to spare", [](node&, const std::string&) {},
-       unavailable("could not start the login CLI: the node is short of processes, memory or "
-                   "open files; try again",
-                   "could not start the refresh CLI: the node is short of processes, memory or "
-                   "open files; try again"),
-       "true", true, false, 3},
+       "cli_unavailable",
+       "the <which> CLI <cli> may not be run (no execute permission): chmod +x <cli>", "", "true",
+       true, false},
+      {"not started: no descriptor to spare", [](node&, const std::string&) {}, "cli_unavailable",
+       "could not start the <which> CLI: the node is short of processes, memory or open files; try "
+       "again",
+       "", "true", true, false, 3},
       {"not run: a % the command shell would read",
        [](node& n, const std::string&) {
          n.file("50%off/cli.exe", "");
          n.set("QUORIN_LOGIN_BIN=" + n.path("50%off/cli.exe"));
          n.set("QUORIN_REFRESH_BIN=" + n.path("50%off/cli.exe"));
        },
-       unavailable("the login CLI was not run: the command shell would not get its name, or a "
-                   "value for it, as it stands (a \" or %, or a name longer than 509 bytes)",
-                   "the refresh CLI was not run: the command shell would not get its name, or a "
-                   "value for it, as it stands (a \" or %, or a name longer than 509 bytes)"),
-       "true", false, true},
+       "cli_unavailable",  // the " as the answer escapes it
+       "the <which> CLI was not run: the command shell would not get its name, or a value for it, "
+       "as it "
+       "stands (a \\\" or %, or a name longer than 509 bytes)",
+       "", "true", false, true},
   };
+  struct ask {
+    const char* query;
+    std::string run;
+  };
+  const ask asks[] = {{"action=start", "START"},
+                      {"action=finish&code=abc", "FINISH"},
+                      {"action=refresh", "CREDENTIALS_FILE"},
+                      {"action=cancel", "CANCEL"},
+                      {"action=status", "STATUS"}};
   side_by_side(rows, [&](const row& r) {
-    if (target().windows ? r.posix_only : r.windows_only) return;
-    struct {
-      std::string query, run, answer;
-    } asks[] = {{"action=start", "START", r.answers.start},
-                {"action=finish&code=abc", "FINISH", r.answers.finish},
-                {"action=refresh", "CREDENTIALS_FILE", r.answers.refresh},
-                {"action=cancel", "CANCEL", kCancelled},
-                {"action=status", "STATUS", r.cli_present}};
-    for (const auto& a : asks) {
-      if (a.answer.empty()) continue;
+    if (!(target().windows ? r.windows : r.posix)) return;
+    for (const ask& a : asks) {
+      bool signs_in = a.run == "START" || a.run == "FINISH";
+      if ((a.run == "STATUS" && r.cli_present.empty()) || (signs_in && r.error[0] == '-')) continue;
       node n;
       n.fake_login();
       n.fake_refresh();
@@ -149,21 +129,31 @@ TEST(EveryAction, AnswersHowItsCliRunWent) {
       n.set("FAKE_REPLY={\"ok\":true,\"auth_url\":\"u\"}\n");
       r.make(n, a.run);
       invocation inv{n.env, {}, "", n.home()};
-      inv.env.push_back("QUERY_STRING=" + a.query);
+      inv.env.push_back(std::string("QUERY_STRING=") + a.query);
       inv.max_files = r.max_files;
       outcome o = run_plugin(inv);
       std::string why = std::string(r.what) + ": " + a.query;
-      if (a.query == "action=status") {
-        EXPECT_EQ(member(o.out, "cli_present"), a.answer) << why;
-      } else if (a.answer == kSucceeds) {
+      bool ok = !signs_in || r.error[0] == '\0';
+      if (a.run == "STATUS") {
+        EXPECT_EQ(member(o.out, "cli_present"), r.cli_present) << why;
+      } else if (a.run == "CANCEL") {
+        EXPECT_EQ(o.out, kCancelled) << why;
+      } else if (a.run == "CREDENTIALS_FILE") {
+        ok = false;
+        EXPECT_EQ(o.out,
+                  r.refresh.empty()
+                      ? error_response(200, "OK", "cli_unavailable", said(r.detail, "refresh", n))
+                      : std::string(kJsonHeaders) +
+                            "{\"ok\":false,\"error\":\"refresh_failed\",\"detail\":" +
+                            json_quoted(said(r.refresh, "refresh", n)) + "}\n")
+            << why;
+      } else if (ok) {
         EXPECT_EQ(member(o.out, "ok"), "true") << why << "\n" << o.out;
       } else {
-        std::string answer = a.answer;  // <cli>: the file the CLIs are named by
-        for (size_t at; (at = answer.find("<cli>")) != std::string::npos;)
-          answer.replace(at, 5, n.path("bin/cli"));
-        EXPECT_EQ(o.out, answer) << why;
+        std::string error = r.error;
+        if (error == "failed") error = a.run == "START" ? "start_failed" : "finish_failed";
+        EXPECT_EQ(o.out, error_response(200, "OK", error, said(r.detail, "login", n))) << why;
       }
-      bool ok = a.answer == kSucceeds || a.query == "action=cancel" || a.query == "action=status";
       EXPECT_EQ(o.exit_code, ok ? 0 : 1) << why;
     }
   });

@@ -136,9 +136,11 @@ TEST_F(Process, HowARunEnds) {
        "reply\n", true, 0, kLongMs},
       {"double fork", "(setsid sleep 5 >/dev/null &); echo reply", 5000, 100, 64, runner::here,
        exited, "reply\n", true, 0, kLongMs},
+      // The grace is waited for only when the helper had ignored SIGTERM by
+      // the deadline, which a loaded machine may not give it: it says so.
       {"detached helper of a hung tool",
-       "setsid sh -c 'trap \"\" TERM; sleep 5' >/dev/null & exec sleep 5", 50, 100, 64,
-       runner::here, timed_out, "", false, 150, kLongMs},
+       "setsid sh -c 'trap \"\" TERM; : >\"" + up + "\"; sleep 5' >/dev/null & exec sleep 5", 50,
+       100, 64, runner::here, timed_out, "", false, 150, kLongMs},
       // A deadline the reply surely comes before, even on a loaded machine.
       {"lingering after a complete reply", "echo '{\"ok\":true}'; exec >&-; sleep 5", 500, 100, 64,
        runner::here, timed_out, "{\"ok\":true}\n", true, 500, kLongMs},
@@ -179,7 +181,11 @@ TEST_F(Process, HowARunEnds) {
     // A flood is checked by its start.
     EXPECT_EQ(c.result == output_cut ? r.out.substr(0, c.out.size()) : r.out, c.out) << c.what;
     EXPECT_EQ(r.output_ended, c.output_ended) << c.what;
-    EXPECT_GE(r.ms, c.at_least_ms) << c.what;
+    bool helper_up = c.how == runner::killed || c.script.find(up) == std::string::npos ||
+                     std::filesystem::exists(up);
+    if (helper_up) {
+      EXPECT_GE(r.ms, c.at_least_ms) << c.what;
+    }
     EXPECT_LT(r.ms, c.most_ms) << c.what;
     // The plugin waits the grace and 1 s more for a tree to end (a loaded
     // machine adds to that: what is asserted is that the wait has a bound);
