@@ -140,7 +140,7 @@ TEST(Check, AgreesWithTheStatusAndSaysWhetherASignInCanWork) {
          n.set("FAKE_SLEEP=60000");
        },
        1,
-       "did not answer --status within 1 s",
+       "the login CLI did not finish within 1 s when asked --status: run \"",
        {{"login_cli_timed_out", "true"}, {"login_cli_outcome", "\"timed out\""}}},
       {"a deadline that is no number",
        [](node& n) { n.set("QUORIN_TOOL_TIMEOUT=abc"); },

@@ -34,8 +34,8 @@ enum class tool_outcome {
   not_executable,   // a file of that name is there, but this user may not run it (POSIX)
   could_not_start,  // the system lacked what a start needs (processes, memory, descriptors;
                     // on Windows also the job that holds the tree): nothing ran
-  refused,          // a value the command shell would change (a " or %): not started
-                    // (runner, Windows)
+  refused,          // a value the command shell would change (a " or %), or a name too
+                    // long for its line: not started (runner, Windows)
 };
 
 // Whether the tool was started and ended (a reply aside).

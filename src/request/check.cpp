@@ -237,42 +237,21 @@ void check_login_cli(report* r, const status_rec& rec, const char* user) {
   fact(r, "login_cli_answer", "  --status answer", rec.cli_reply);
   fact_flag(r, "login_cli_timed_out", "  timed out", rec.cli_outcome == tool_outcome::timed_out);
 
+  if (rec.cli_outcome == tool_outcome::replied) return;
   const char* path = env_get("PATH");
-  switch (rec.cli_outcome) {
-    case tool_outcome::replied:
-      break;
-    case tool_outcome::not_found:
-      note(r, true,
-           "the login CLI is not on this node (%s): install TELLUMAR CODE, set QUORIN_LOGIN_BIN to "
-           "its full path, or add its folder to PATH (now %s)",
-           name, path != nullptr ? path : "not set");
-      break;
-    case tool_outcome::timed_out:
-      note(r, true,
-           "the login CLI %s did not answer --status within %d s: run \"%s --status\" as %s to "
-           "see where it hangs",
-           name, status_timeout(), name, user);
-      break;
-    case tool_outcome::exited:
-    case tool_outcome::output_cut:
-      note(r, true,
-           "the login CLI %s answered --status without a JSON line: check that it is the login "
-           "CLI (docs/login-cli-protocol.md) and run \"%s --status\" as %s",
-           name, name, user);
-      break;
-    case tool_outcome::killed:
-      note(r, true,
-           "the login CLI %s was ended by a signal it was not sent while answering --status: run "
-           "\"%s --status\" as %s",
-           name, name, user);
-      break;
-    default: {
-      // What a sign-in would answer: the same outcome, the same words.
-      char detail[2 * kPathCap + 128];
-      why_no_reply(cli::login, rec.cli_outcome, status_timeout(), detail, sizeof detail);
-      note(r, true, "%s", detail);
-      break;
-    }
+  char detail[2 * kPathCap + 128];
+  if (rec.cli_outcome == tool_outcome::not_found) {
+    note(r, true,
+         "the login CLI is not on this node (%s): install TELLUMAR CODE, set QUORIN_LOGIN_BIN to "
+         "its full path, or add its folder to PATH (now %s)",
+         name, path != nullptr ? path : "not set");
+  } else if (why_no_reply(cli::login, rec.cli_outcome, status_timeout(), detail, sizeof detail)) {
+    note(r, true, "%s", detail);  // what a sign-in would answer, in the same words
+  } else {
+    note(r, true,
+         "%s when asked --status: run \"%s --status\" as %s to see why "
+         "(docs/login-cli-protocol.md says what it must answer)",
+         detail, name, user);
   }
 }
 
