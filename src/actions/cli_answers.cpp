@@ -10,7 +10,7 @@ bool why_no_reply(cli which, tool_outcome how, int seconds, char* detail, size_t
   bool login = which == cli::login;
   const char* label = login ? "login CLI" : "refresh CLI";
   switch (how) {
-    case tool_outcome::replied:
+    case tool_outcome::replied:  // callers ask only of a run without one
     case tool_outcome::exited:
     case tool_outcome::output_cut:  // none within the 256 KiB read
       format_cut(detail, cap, "the %s returned no JSON", label);

@@ -1,5 +1,5 @@
 // What the self-check asks of the system beyond platform.h: who the program
-// runs as, where the command shell would find a command, and how far a file
+// runs as, where a tool's run would find a command, and how far a file
 // or folder can be reached. One implementation per platform.
 #pragma once
 
