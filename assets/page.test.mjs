@@ -12,7 +12,7 @@ const html = fs.readFileSync(new URL('./page.html', import.meta.url), 'utf8');
 const pure = html.slice(html.indexOf('<script>\n') + 9, html.indexOf('// ---- The page:'));
 const page = vm.createContext({});
 vm.runInContext(pure, page);
-const { LABELS, PASSWORD_STEP, newState, gotStatus, statusFailed, gotStart, gotCancel, gotFailure, linkRanOut } = page;
+const { LABELS, PASSWORD_STEP, newState, gotStatus, statusFailed, sent, gotStart, gotFinish, gotRefresh, gotCancel, gotFailure, linkRanOut } = page;
 // Plain values: the page's objects come from another realm.
 const view = (S) => JSON.parse(JSON.stringify(page.view(S)));
 
@@ -26,19 +26,32 @@ const NONE = doc();
 const SIGNED = doc({ logged_in: true, has_refresh: true, expires_in_sec: 11532, expires_at: 1772730720000, account: 'me', subscription: 'team' });
 const EXPIRED = { ...SIGNED, expires_in_sec: -60, expired: true };
 const PENDING = doc({ pending: true });
+const RENEWED = { ...SIGNED, expires_in_sec: 28800, expires_at: SIGNED.expires_at + 17268000 };
 const REJECTED = 'Quorin rejected the code, or it has already been used or has expired';
 
 // A state: the status drawn at T0 by call 1, then what happened (calls 2 on).
 function state(status, acct = '', ...events) {
   const S = newState(acct);
-  if (status) gotStatus(S, status, 1, T0);
+  if (status) read(status)(S);
   S.now = T0;
   for (const e of events) e(S);
   return S;
 }
-const started = (S) => gotStart(S, { ok: true, auth_url: 'https://signin.example.test/a?state=1', expires_in: 600 }, 2, T0);
+const read = (status) => (S) => gotStatus(S, status, ++S.calls, T0);
+// The action of button id sent as the next call, then answered by got(S, n);
+// with a status read sent while it runs, answered first or (late) after it.
+const act = (id, got, during, late) => (S) => {
+  sent(S, id);
+  const n = ++S.calls, r = ++S.calls;
+  if (during && !late) gotStatus(S, during, r, T0);
+  got(S, n);
+  if (during && late) gotStatus(S, during, r, T0);
+};
+const LINK = { ok: true, auth_url: 'https://signin.example.test/a?state=1', expires_in: 600 };
+const started = act('btnStart', (S, n) => gotStart(S, 'btnStart', LINK, n, T0));
+const finished = (d, ...read) => act('btnFinish', (S, n) => gotFinish(S, d, n, T0), ...read);
 const opened = (S) => (S.opened = true);
-const fail = (where, error, detail = REJECTED) => (S) => gotFailure(S, where, { ok: false, error, detail }, detail, 3);
+const fail = (id, error, detail = REJECTED) => act(id, (S, n) => gotFailure(S, id, error && { ok: false, error, detail, lost: /^bad/.test(error) }, detail, n));
 const busy = (id) => (S) => (S.busy[id] = true);
 
 // Every text in sight: [where, text].
@@ -57,11 +70,13 @@ const ROWS = [
   ['no session on the default account, a named one signed in',
     state(doc({ accounts: [{ name: 'work', logged_in: true, expires_in_sec: 60 }] })), 'Not Connected', 'btnStart',
     ['The default account has no Quorin Code session yet.'], ['on this node']],
+  ['a list of accounts that is no list', state(doc({ accounts: 'x' })), 'Not Connected', 'btnStart', ['No Quorin Code session on this node yet.'], ['default']],
   ['pending, its link known', state(PENDING, '', started), 'Signing in', 'linkOpen',
     ['No Quorin Code session on this node yet. A sign-in is under way below.', 'paste the code within 10:00.'], ['Start', 'Show the link again']],
   ['pending, its link opened', state(PENDING, '', started, opened), 'Signing in', 'btnFinish', [], []],
   ['pending, its link not known (a reload, a second tab)', state(PENDING), 'Signing in', 'btnAgain',
     ['This view does not know the link of this sign-in. Show the link again asks the login CLI for it'], ['Start', 'within']],
+  ['pending, this view\'s own start still under way', state(PENDING, '', busy('btnStart')), 'Signing in', '', ['or press Cancel.'], ['Show the link again asks']],
   ['signed in', state(SIGNED), 'Logged In', '', ['This node holds a Quorin Code session.', 'Re-login (replace) asks'], ['expired', 'refresh token']],
   ['signed in, re-login under way', state({ ...SIGNED, pending: true }, '', started), 'Logged In', 'linkOpen', [], ['Re-login']],
   ['expired, with a refresh token', state(EXPIRED), 'Expired', 'btnRefresh',
@@ -70,37 +85,49 @@ const ROWS = [
     ['No refresh token is stored, so this session cannot be renewed here.', 'Sign in again with Start Quorin Login.'], ['Use Refresh']],
   ['expired, refreshing', state(EXPIRED, '', busy('btnRefresh')), 'Expired', 'btnRefresh', [], ['Use Refresh', 'Start Quorin Login']],
   ['login CLI missing', state(doc({ cli_present: false })), 'Not Connected', '', ['The login CLI is not on this node'], ['Start a login']],
-  ['login CLI missing, pending without a link', state(doc({ cli_present: false, pending: true })), 'Signing in', 'btnFinish',
-    ['Paste its code if you have it, or press Cancel.'], ['Show the link again']],
-  ['a start finds the login CLI missing', state(NONE, '', fail('loginNote', 'cli_unavailable', 'the login CLI is not on this node')),
+  ['login CLI missing, a sign-in pending', state(doc({ cli_present: false, pending: true })), 'Not Connected', '',
+    ['so no sign-in can start or be finished.'], ['Paste', 'Cancel', 'under way']],
+  ['a start finds the login CLI missing', state(NONE, '', fail('btnStart', 'cli_unavailable', 'the login CLI is not on this node')),
     'Not Connected', '', ['The login CLI is not on this node, so no sign-in can start.'], ['the login CLI is not']],
   ['a start finds the login CLI there but not runnable',
-    state(NONE, '', fail('loginNote', 'cli_unavailable', 'the login CLI /opt/q/login may not be run (no execute permission): chmod +x /opt/q/login')),
+    state(NONE, '', fail('btnStart', 'cli_unavailable', 'the login CLI /opt/q/login may not be run (no execute permission): chmod +x /opt/q/login')),
     'Not Connected', 'btnStart', ['may not be run (no execute permission): chmod +x /opt/q/login'], ['is not on this node']],
-  ['a refresh finds the refresh CLI missing', state(EXPIRED, '', fail('refreshNote', 'cli_unavailable', 'the refresh CLI is not on this node')),
+  ['a refresh finds the refresh CLI missing', state(EXPIRED, '', fail('btnRefresh', 'cli_unavailable', 'the refresh CLI is not on this node')),
     'Expired', 'btnStart', ['The refresh CLI is not on this node, so the token', 'Sign in again with Start Quorin Login.'], ['the refresh CLI is not']],
-  ['a refused code', state(PENDING, '', started, fail('loginNote', 'invalid_grant')), 'Signing in', 'linkOpen',
+  ['a refused code', state(PENDING, '', started, fail('btnFinish', 'invalid_grant')), 'Signing in', 'linkOpen',
     [REJECTED, 'Check that the whole code was copied, or press Cancel and start again.'], []],
-  ['an expired sign-in', state(PENDING, '', started, fail('loginNote', 'login_expired')), 'Not Connected', 'btnStart',
+  ['an expired sign-in', state(PENDING, '', started, fail('btnFinish', 'login_expired')), 'Not Connected', 'btnStart',
     ['The sign-in expired. Press Start Quorin Login to start again.'], ['under way']],
-  ['no sign-in waiting', state(PENDING, '', fail('loginNote', 'no_pending_login')), 'Not Connected', 'btnStart',
+  ['no sign-in waiting', state(PENDING, '', fail('btnFinish', 'no_pending_login')), 'Not Connected', 'btnStart',
     ['No sign-in is waiting for a code. Press Start Quorin Login to start one.'], []],
-  ['a login CLI that did not answer in time', state(PENDING, '', started, opened, fail('loginNote', 'finish_failed', 'the login CLI did not finish within 45 s')),
+  ['a login CLI that did not answer in time', state(PENDING, '', started, opened, fail('btnFinish', 'finish_failed', 'the login CLI did not finish within 45 s')),
     'Signing in', 'btnFinish', ['Try again. If it keeps happening'], []],
-  ['the link ran out', state(PENDING, '', started, (S) => linkRanOut(S, 3)), 'Not Connected', 'btnStart',
+  ['the link ran out', state(PENDING, '', started, linkRanOut), 'Not Connected', 'btnStart',
     ['The sign-in link has expired.', 'Press Start Quorin Login to start again.'], ['within']],
   ['the clipboard refused', state(PENDING, '', started, (S) => (S.copyHelp = true)), 'Signing in', 'linkOpen', ['The link above is selected: press Ctrl+C'], []],
-  ['a refresh the CLI could not do', state(EXPIRED, '', fail('refreshNote', 'refresh_failed', 'the refresh CLI did not update the credentials file')),
+  ['a refresh the CLI could not do', state(EXPIRED, '', fail('btnRefresh', 'refresh_failed', 'the refresh CLI did not update the credentials file')),
     'Expired', 'btnRefresh', ['the refresh CLI did not update the credentials file'], []],
-  ['an action from another site', state(SIGNED, '', fail('refreshNote', 'cross_site_request', 'another site')), 'Logged In', '',
+  ['an action from another site', state(SIGNED, '', fail('btnRefresh', 'cross_site_request', 'another site')), 'Logged In', '',
     ['Open this console from the node\'s own address or from the hub, then try again.'], []],
-  ['an action refused by the node password',
-    state(SIGNED, '', (S) => gotFailure(S, 'refreshNote', { ok: false, error: 'invalid node password', unauthorized: true }, 'invalid node password', 3)),
-    'Logged In', '', [PASSWORD_STEP], []],
+  ['an action refused by the node password', state(SIGNED, '', fail('btnRefresh', 'invalid node password', '')), 'No access', '', [PASSWORD_STEP], []],
   ['the status refused by the node password', state(null, '', (S) => statusFailed(S, 'invalid node password', { unauthorized: true })),
-    'Checking', 'btnStart', [PASSWORD_STEP], ['Reading']],
-  ['the status not read at all', state(null, '', (S) => statusFailed(S, 'Status failed: Failed to fetch', null)), 'Checking', 'btnStart',
+    'No access', '', [PASSWORD_STEP], ['Reading']],
+  ['the status not read at all', state(null, '', (S) => statusFailed(S, 'Status failed: Failed to fetch', null)), 'Unknown', 'btnReload',
     ['The status could not be read. Press Reload to try again.'], ['Reading']],
+  // Answers that cross: each speaks of the node as it was when it was read.
+  ['a finish answered after a status read sent during it', state(PENDING, '', started, finished(SIGNED, PENDING)), 'Logged In', '',
+    ['This node holds a Quorin Code session.'], ['under way', 'within']],
+  ['a status read sent during a finish, answered after it', state(PENDING, '', started, finished(SIGNED, PENDING, true)), 'Logged In', '', [], ['under way']],
+  ['a refresh answered after a status read sent during it', state(EXPIRED, '', act('btnRefresh', (S, n) => gotRefresh(S, RENEWED, n, T0), EXPIRED)),
+    'Logged In', '', ['Token refreshed. Expires in 8 h.'], ['expired']],
+  ['a start answered after a Cancel made since', state(NONE, '', act('btnStart', (S, n) => (gotCancel(S, ++S.calls), gotStart(S, 'btnStart', LINK, n, T0)), PENDING)),
+    'Not Connected', 'btnStart', [], ['within']],
+  ['the sign-in finished in another tab', state(PENDING, '', started, read(PENDING), read(SIGNED)), 'Logged In', '', [], ['within']],
+  ['the sign-in cancelled in another tab', state(PENDING, '', started, read(PENDING), read(NONE)), 'Not Connected', 'btnStart', [], ['within']],
+  ['a refresh answered by a web server\'s 502, the token renewed all the same', state(EXPIRED, '', fail('btnRefresh', 'bad response (HTTP 502)', 'bad response (HTTP 502)'), read(RENEWED)),
+    'Logged In', '', [], ['bad response']],
+  ['an exchange whose answer was lost, the sign-in done all the same', state(PENDING, '', started, read(PENDING), fail('btnFinish', null, 'Exchange failed: Failed to fetch'), read(SIGNED)),
+    'Logged In', '', [], ['Exchange failed', 'within']],
 ];
 
 test('each state: its pill, one next step, and texts that say each thing once and name only usable controls', () => {
@@ -121,6 +148,7 @@ test('each state: its pill, one next step, and texts that say each thing once an
     assert.deepEqual(sentences.filter((x, i) => sentences.indexOf(x) !== i), [], `${name}: said twice`);
     for (const c of Object.values(v.ctl)) if (c.off && !c.text.endsWith('...')) assert.ok(c.why === '' || v.texts[c.why], `${name}: a control off without a reason shown`);
   }
+  assert.ok(view(state(NONE, '', busy('btnStart'))).ctl.btnRelogin.off, 'one start at a time');
 });
 
 test('what the session card shows of the remaining time', () => {
@@ -148,13 +176,13 @@ test('what the session card shows of the remaining time', () => {
 });
 
 test('a note goes once the facts it speaks of change; an answer to an older call changes nothing', () => {
-  const S = state(PENDING, '', started, fail('loginNote', 'invalid_grant')); // calls 2 and 3
+  const S = state(PENDING, '', started, fail('btnFinish', 'invalid_grant')); // calls 1 to 5
   const steps = [
     // status, the call it answers → drawn, the login note kept
-    [NONE, 2, false, true], // asked before the refusal: older news
-    [PENDING, 4, true, true], // the facts the note is measured against
-    [{ ...PENDING, account: 'x' }, 5, true, true], // another fact: it stays
-    [NONE, 6, true, false], // the sign-in ended
+    [NONE, 5, false, true], // asked before the refusal came: older news
+    [PENDING, 6, true, true], // the facts the note is measured against
+    [{ ...PENDING, account: 'x' }, 7, true, true], // another fact: it stays
+    [NONE, 8, true, false], // the sign-in ended
   ];
   for (const [status, n, drawn, kept] of steps) {
     assert.equal(gotStatus(S, status, n, T0), drawn, `call ${n}`);
@@ -162,16 +190,17 @@ test('a note goes once the facts it speaks of change; an answer to an older call
   }
 
   // A refresh that found no credentials file: the note goes once a read shows one.
-  const R = state(NONE, '', (S) => gotStatus(S, SIGNED, 2, T0), fail('refreshNote', 'no_credentials', 'there is no credentials file'));
-  gotStatus(R, { ...NONE, credentials_path: 'x' }, 4, T0);
+  const R = state(NONE, '', read(SIGNED), fail('btnRefresh', 'no_credentials', 'there is no credentials file'));
+  gotStatus(R, { ...NONE, credentials_path: 'x' }, 5, T0);
   assert.ok(R.notes.refreshNote);
-  gotStatus(R, SIGNED, 5, T0);
+  gotStatus(R, SIGNED, 6, T0);
   assert.equal(R.notes.refreshNote, null);
 
   // Cancel after a refused code: a status asked before the cancel lands after it.
-  const C = state(PENDING, '', started, fail('loginNote', 'invalid_grant'));
-  gotCancel(C, 5);
-  assert.equal(gotStatus(C, PENDING, 4, T0), false);
+  const C = state(PENDING, '', started, fail('btnFinish', 'invalid_grant'));
+  C.calls = 7; // a read (6), then a cancel (7)
+  gotCancel(C, 7);
+  assert.equal(gotStatus(C, PENDING, 6, T0), false);
   const v = view(C);
   assert.deepEqual([v.step, v.notes.loginNote, v.pill[1]], [1, null, 'Not Connected']);
 });

@@ -6,7 +6,7 @@
 // X-Bot-Password, Authorization, tool reply, tool exit status (or "fail",
 // "linger", "late": not started, lingering, cut by the deadline), credentials
 // file, named-account files ("name=content" joined by 0x1f), profile file,
-// pending marker names (joined by 0x1f), QUORIN_LOGIN_BIN.
+// pending marker names (joined by 0x1f), QUORIN_LOGIN_BIN, Accept.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  auto f = split_fields(data, size, 13);
+  auto f = split_fields(data, size, 14);
   fake_world& w = world();
   w = fake_world{};
   w.env["HOME"] = kHome;
@@ -59,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   set_env("HTTP_X_BOT_PASSWORD", f[4], !f[4].empty());
   set_env("HTTP_AUTHORIZATION", f[5], !f[5].empty());
   set_env("QUORIN_LOGIN_BIN", f[12], !f[12].empty());
+  set_env("HTTP_ACCEPT", f[13], !f[13].empty());
   w.reply = f[6];
   w.status = f[7].empty() ? 0 : atoi(c_text(f[7]).c_str());
   w.start_fails = f[7] == "fail";

@@ -26,7 +26,7 @@
 //               allowed) and keeps no standard stream
 //   FAKE_SEES   file that each run appends a line to: the names of the
 //               variables whose value starts with "mark:", and its
-//               descriptors above 2 (POSIX), blank-separated
+//               descriptors above 2 and ignored signals (POSIX), blank-separated
 //   FAKE_IGNORE_TERM  when set (POSIX), SIGTERM is ignored
 //   FAKE_KILL   when set (POSIX), the run ends itself with SIGKILL after its reply
 //   FAKE_CHAIN  (Linux) a chain of that many processes, each started by the
@@ -246,6 +246,11 @@ int main(int argc, char** argv) {
 #ifndef _WIN32
     for (int fd = 3; fd < 1024; fd++)
       if (fcntl(fd, F_GETFD) != -1) line += (line.empty() ? "fd " : " fd ") + std::to_string(fd);
+    for (int sig = 1; sig < NSIG; sig++) {
+      struct sigaction sa {};
+      if (sigaction(sig, nullptr, &sa) == 0 && sa.sa_handler == SIG_IGN)
+        line += (line.empty() ? "ignored " : " ignored ") + std::to_string(sig);
+    }
 #endif
     append_line(sees, line);
   }

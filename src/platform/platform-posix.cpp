@@ -4,6 +4,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +15,15 @@
 #include <cstring>
 #include <ctime>
 
-void platform_init() {}
+void platform_init() {
+#ifdef __linux__
+  // The node password and the request sit in this process's environment and
+  // memory: no other process of this user (a tool, its helpers, another CGI
+  // program) may read them through /proc or attach to it. Forked supervisors
+  // inherit this; a tool's exec resets it for the tool alone.
+  prctl(PR_SET_DUMPABLE, 0);
+#endif
+}
 
 // env_read and last_separator are in posix-common.cpp.
 

@@ -159,7 +159,7 @@ void exec_searched(char* const* argv, char* const* envp) {
   // handlers, nor what the web server had ignored; nothing blocked.
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
-  for (int sig = 1; sig < 32; sig++)
+  for (int sig = 1; sig < NSIG; sig++)  // the real-time ones too
     if (sig != SIGKILL && sig != SIGSTOP) sigaction(sig, &dfl, nullptr);
   sigset_t none;
   sigemptyset(&none);
@@ -270,11 +270,23 @@ bool each_number_in(const char* path, F visit) {
   return true;
 }
 
+// Whether /proc shows this process under its own number: not where it is an
+// empty folder, nor where it belongs to another PID namespace, whose numbers
+// name other processes.
+bool proc_is_ours() {
+  char link[32];
+  ssize_t n = readlink("/proc/self", link, sizeof link - 1);
+  if (n <= 0) return false;
+  link[n] = '\0';
+  return number_of(link) == getpid();
+}
+
 // Calls visit(child) for every child of pid, zombies included, from the
 // children files of its threads; false when they cannot be read (a kernel
-// without them, no /proc, or pid is gone).
+// without them, no /proc of this process's own, or pid is gone).
 template <typename F>
 bool each_child_of(pid_t pid, F visit) {
+  if (pid == getpid() && !proc_is_ours()) return false;
   char dir_path[64], *at = dir_path;
   append(&at, dir_path + sizeof dir_path, "/proc/");
   append(&at, dir_path + sizeof dir_path, static_cast<long>(pid));
@@ -303,23 +315,20 @@ struct proc_entry {
 proc_entry g_table[kScanMost];
 
 // Every process of the system with its parent, at most kScanMost, into
-// g_table; their count, -1 when /proc cannot be read (an empty folder where
-// it is not mounted: this process is not in it).
+// g_table; their count, -1 when /proc cannot be read or is not this
+// process's own.
 int read_table() {
+  if (!proc_is_ours()) return -1;
   int dir = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return -1;
   int n = 0;
-  const pid_t me = getpid();
-  bool self = false;
   each_number_entry(dir, [&](const char* name) {
     long parent = parent_of(name);
-    long pid = number_of(name);
-    self = self || pid == me;
     if (parent > 0 && n < kScanMost)
-      g_table[n++] = {static_cast<pid_t>(pid), static_cast<pid_t>(parent)};
+      g_table[n++] = {static_cast<pid_t>(number_of(name)), static_cast<pid_t>(parent)};
   });
   close(dir);
-  return self ? n : -1;
+  return n;
 }
 
 // Every descendant of this process (zombies too) into g_found, from one look
@@ -391,11 +400,12 @@ bool tree_left(pid_t tool, bool* listed) {
 // Then, or at once, rounds that stop every process still found (SIGSTOP: it
 // cannot fork again) and kill it, until nothing is left: no round limit, as
 // each round ends all it found. Without /proc only the group is reached.
-void end_tree(pid_t tool, int sock, int64_t grace) {
+// False when a process refused the kill: what could be ended was.
+bool end_tree(pid_t tool, int sock, int64_t grace) {
   reap_others(tool);
   bool listed = true;
   // Without a listing the group is ended, whatever it still holds.
-  if (!tree_left(tool, &listed) && listed) return;
+  if (!tree_left(tool, &listed) && listed) return true;
   if (grace > 0) {
     kill(-tool, SIGTERM);
     kill(-tool, SIGCONT);
@@ -415,11 +425,16 @@ void end_tree(pid_t tool, int sock, int64_t grace) {
     kill(-tool, SIGSTOP);
     int n = find_descendants();
     for (int i = 0; i < n; i++) kill(g_found[i], SIGSTOP);
-    for (int i = 0; i < n; i++) kill(g_found[i], SIGKILL);
+    bool refused = false;
+    for (int i = 0; i < n; i++)
+      refused = (kill(g_found[i], SIGKILL) != 0 && errno == EPERM) || refused;
     kill(-tool, SIGKILL);
-    if (n < 0) return;
+    if (n < 0) return true;
     reap_others(tool);
-    if (!tree_left(tool, &listed)) return;
+    if (!tree_left(tool, &listed)) return true;
+    // A process that took another user's identity (a setuid program) ignores
+    // every round: this round ended all that could be ended.
+    if (refused) return false;
     sleep_ms(nap);
   }
 }
@@ -517,10 +532,11 @@ int lowest(int fd) {
     at_once = got != 1 || c != kEndPolitely;  // the plugin is gone (or no wait works)
     break;
   }
-  end_tree(tool, sock, at_once ? 0 : grace);
+  bool all_ended = end_tree(tool, sock, at_once ? 0 : grace);
   siginfo_t info{};
-  waitid(P_PID, static_cast<id_t>(tool), &info, WEXITED);
-  tell(sock, info.si_code == CLD_EXITED ? kExited : kKilled, info.si_status);
+  // A tool that refused the kill is left to itself: waiting would be for ever.
+  waitid(P_PID, static_cast<id_t>(tool), &info, WEXITED | (all_ended ? 0 : WNOHANG));
+  tell(sock, info.si_pid == tool && info.si_code == CLD_EXITED ? kExited : kKilled, info.si_status);
   _exit(0);
 }
 

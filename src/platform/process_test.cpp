@@ -128,19 +128,20 @@ TEST_F(Process, HowARunEnds) {
       {"silence", "exec sleep 5", 50, 100, 64, runner::here, timed_out, "", false, 50, kLongMs},
       {"flood ignoring SIGPIPE", "trap '' PIPE; while :; do echo xxxx; done", 5000, 100, 65536,
        runner::here, output_cut, "xxxx\nxxxx\n", false, 0, kLongMs},
-      {"SIGTERM ignored", "trap '' TERM; exec sleep 5", 50, 200, 64, runner::here, timed_out, "",
-       false, 250, kLongMs},
+      // A trap set after the deadline would prove nothing: a loaded machine
+      // gets to it within the second.
+      {"SIGTERM ignored", "trap '' TERM; exec sleep 5", 1000, 200, 64, runner::here, timed_out, "",
+       false, 1200, 1200 + kLongMs},
       {"stopped process", "kill -STOP $$; sleep 5", 50, 2000, 64, runner::here, timed_out, "",
        false, 50, kLongMs},
       {"helper holding the output", "sleep 5 & echo reply", 5000, 100, 64, runner::here, exited,
        "reply\n", true, 0, kLongMs},
       {"double fork", "(setsid sleep 5 >/dev/null &); echo reply", 5000, 100, 64, runner::here,
        exited, "reply\n", true, 0, kLongMs},
-      // The grace is waited for only when the helper had ignored SIGTERM by
-      // the deadline, which a loaded machine may not give it: it says so.
       {"detached helper of a hung tool",
-       "setsid sh -c 'trap \"\" TERM; : >\"" + up + "\"; sleep 5' >/dev/null & exec sleep 5", 50,
-       100, 64, runner::here, timed_out, "", false, 150, kLongMs},
+       "setsid sh -c 'trap \"\" TERM; : >\"" + up + "\"; sleep 5' >/dev/null & until [ -e '" + up +
+           "' ]; do sleep 0.01; done; exec sleep 5",
+       1000, 100, 64, runner::here, timed_out, "", false, 1100, 1100 + kLongMs},
       // A deadline the reply surely comes before, even on a loaded machine.
       {"lingering after a complete reply", "echo '{\"ok\":true}'; exec >&-; sleep 5", 500, 100, 64,
        runner::here, timed_out, "{\"ok\":true}\n", true, 500, kLongMs},
@@ -181,11 +182,7 @@ TEST_F(Process, HowARunEnds) {
     // A flood is checked by its start.
     EXPECT_EQ(c.result == output_cut ? r.out.substr(0, c.out.size()) : r.out, c.out) << c.what;
     EXPECT_EQ(r.output_ended, c.output_ended) << c.what;
-    bool helper_up = c.how == runner::killed || c.script.find(up) == std::string::npos ||
-                     std::filesystem::exists(up);
-    if (helper_up) {
-      EXPECT_GE(r.ms, c.at_least_ms) << c.what;
-    }
+    EXPECT_GE(r.ms, c.at_least_ms) << c.what;
     EXPECT_LT(r.ms, c.most_ms) << c.what;
     // The plugin waits the grace and 1 s more for a tree to end (a loaded
     // machine adds to that: what is asserted is that the wait has a bound);
@@ -247,6 +244,28 @@ TEST_F(Process, OneRunAtATime) {
   char c;
   EXPECT_EQ(proc_read(next, &c, 1), -1);
   EXPECT_EQ(proc_end(next), tool_outcome::timed_out);
+}
+
+// A tool runs as the plugin's user: it must not read the node password from
+// the plugin's (or its supervisor's) environment or memory.
+TEST_F(Process, PluginUnreadableByItsUsersOtherProcesses) {
+  pid_t plugin = fork();
+  if (plugin == 0) {
+    // A change of user makes a process undumpable by itself: undo that first.
+    if ((getuid() == 0 && setuid(65534) != 0) || prctl(PR_SET_DUMPABLE, 1) != 0) _exit(99);
+    platform_init();
+    pid_t tool = fork();
+    if (tool == 0) {
+      std::string environ_path = "/proc/" + std::to_string(getppid()) + "/environ";
+      _exit(std::ifstream(environ_path).is_open() ? 1 : 0);
+    }
+    int st = 0;
+    waitpid(tool, &st, 0);
+    _exit(WIFEXITED(st) ? WEXITSTATUS(st) : 98);
+  }
+  int st = 0;
+  waitpid(plugin, &st, 0);
+  EXPECT_EQ(WIFEXITED(st) ? WEXITSTATUS(st) : -1, 0) << "1: the environment was readable";
 }
 
 #else  // _WIN32

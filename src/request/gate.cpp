@@ -1,6 +1,8 @@
 #include "request/gate.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "cgi/query.h"
 #include "cgi/respond.h"
@@ -52,12 +54,60 @@ bool gate_admits() {
          secret_equals(pwd, password);
 }
 
-// A browser opening the console itself, rather than a call of an action.
+static std::string_view trim_ows(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// A q value in thousandths: "0" to "1" with up to three decimals; anything
+// else counts as 0.
+static int q_thousandths(std::string_view v) {
+  if (v.empty() || (v[0] != '0' && v[0] != '1')) return 0;
+  if (v.size() > 1 && (v[1] != '.' || v.size() > 5)) return 0;
+  int q = (v[0] - '0') * 1000;
+  for (size_t i = 2, scale = 100; i < v.size(); i++, scale /= 10) {
+    if (v[i] < '0' || v[i] > '9') return 0;
+    q += (v[i] - '0') * static_cast<int>(scale);
+  }
+  return q <= 1000 ? q : 0;
+}
+
+// The weight (0 to 1000) that an Accept header gives the media range `range`
+// (matched exactly, as browsers write it), or -1 when it does not name it.
+static int accept_weight(std::string_view accept, std::string_view range) {
+  int best = -1;
+  while (!accept.empty()) {
+    size_t comma = accept.find(',');
+    std::string_view entry = accept.substr(0, comma);
+    accept = comma == std::string_view::npos ? std::string_view() : accept.substr(comma + 1);
+    size_t semi = entry.find(';');
+    if (trim_ows(entry.substr(0, semi)) != range) continue;
+    int q = 1000;
+    while (semi != std::string_view::npos) {
+      entry.remove_prefix(semi + 1);
+      semi = entry.find(';');
+      std::string_view param = trim_ows(entry.substr(0, semi));
+      if (param.size() >= 2 && (param[0] == 'q' || param[0] == 'Q') && param[1] == '=') {
+        q = q_thousandths(param.substr(2));
+      }
+    }
+    best = std::max(best, q);
+  }
+  return best;
+}
+
+// A browser opening the console itself, rather than a call of an action: no
+// action, no format, and an Accept header that prefers HTML to JSON.
 static bool wants_page() {
   const char* query = env_get("QUERY_STRING");
   const char* accept = env_get("HTTP_ACCEPT");
-  return !query_has(query, "action") && !query_has(query, "format") && accept != nullptr &&
-         strstr(accept, "text/html") != nullptr;
+  if (query_has(query, "action") || query_has(query, "format") || accept == nullptr) return false;
+  int html = accept_weight(accept, "text/html");
+  int json = accept_weight(accept, "application/json");
+  if (json < 0) json = accept_weight(accept, "application/*");
+  if (json < 0) json = accept_weight(accept, "*/*");
+  return html > 0 && html > json;
 }
 
 void gate_refuse() {

@@ -6,6 +6,6 @@
 bool gate_admits();
 
 // Writes the 401 refusal: to a browser asking for the console page (no action,
-// no format, text/html accepted) a page that asks for the password; to every
-// other request the fixed JSON answer.
+// no format, an Accept that prefers text/html to JSON) a page that asks for
+// the password; to every other request the fixed JSON answer.
 void gate_refuse();

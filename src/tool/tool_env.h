@@ -4,6 +4,7 @@
 
 // Whether the variable entry ("NAME=value") reaches the tools. Left out: the
 // node password, every HTTP_* (a client's "Proxy:" header becomes HTTP_PROXY)
-// and REDIRECT_* (a server's copies of them), and the CGI meta-variables.
+// and REDIRECT_* (a server's copies of them), the CGI meta-variables, and what
+// the servers add of the request and its TLS session.
 // Names are compared as the system compares them (Windows: ignoring case).
 bool reaches_tools(const char* entry);

@@ -142,14 +142,16 @@ const STATES = [
   ['password refused', { replies: { status: { status: 401, body: { ok: false, error: 'invalid node password' } } } }],
   ['the password page', { real: true, query: '?pwd=wrong' }],
   [
-    'link shown again, copy refused',
+    // A re-login over a session, its link shown again, the copy refused, a code pasted: the longest step 2.
+    're-login, link shown again, copy refused',
     {
-      replies: { status: PENDING, start: START_OK },
+      replies: { status: { ...LOGGED_IN, pending: true }, start: START_OK },
       async act(page) {
         await page.click('#btnAgain');
         await page.evaluate(() => (navigator.clipboard.writeText = () => Promise.reject(new Error('refused'))));
         await page.click('#btnCopy');
         await page.waitForSelector('#copyHelp:not([hidden])');
+        await page.fill('#codeInput', 'qc_3fa41c07');
       },
     },
   ],

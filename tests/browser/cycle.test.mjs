@@ -176,13 +176,16 @@ describe('a node with a password', () => {
     const context = await browser.newContext();
     t.after(() => context.close());
     const asked = await context.newPage();
-    const answer = await asked.goto(`${server.console}?theme=dark&pwd=wrong`);
+    const answer = await asked.goto(`${server.console}?theme=dark&embed=1&pwd=wrong`);
     assert.equal(answer.status(), 401);
     assert.equal(await asked.textContent('#note'), 'The node did not take the password in this address.');
+    await asked.fill('#pw', 'a b');
+    await asked.press('#pw', 'Enter');
+    assert.match(await asked.textContent('#note'), /: give it to the hub for this node instead/); // the page is in the hub's frame
     await asked.fill('#pw', 's3cret');
     await asked.press('#pw', 'Enter');
     await asked.waitForFunction(() => document.getElementById('pillText')?.textContent === 'Not Connected');
-    assert.equal(new URL(asked.url()).search, '?theme=dark&pwd=s3cret');
+    assert.equal(new URL(asked.url()).search, '?theme=dark&embed=1&pwd=s3cret');
 
     const { page, calls } = await session(t, server, '?pwd=s3cret');
     assert.equal(await page.textContent('#pillText'), 'Not Connected');
@@ -190,7 +193,7 @@ describe('a node with a password', () => {
     assert.equal(calls[0].headers['x-bot-password'], 's3cret');
   });
 
-  test('a call without the password gets the 401 toast', async (t) => {
+  test('a call without the password gets the 401 toast and no access', async (t) => {
     const context = await browser.newContext();
     context.setDefaultTimeout(10000);
     t.after(() => context.close());
@@ -201,6 +204,6 @@ describe('a node with a password', () => {
     );
     await page.goto(server.console);
     await expectToast(page, 'invalid node password');
-    assert.equal(await page.textContent('#pillText'), 'Checking');
+    assert.deepEqual([await page.textContent('#pillText'), await page.isDisabled('#btnStart')], ['No access', true]);
   });
 });

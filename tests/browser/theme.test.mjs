@@ -165,6 +165,8 @@ test('tlApplyTheme and "tl-theme" messages change, store and announce the theme'
     addEventListener('bot-theme', (e) => window.seen.push(e.detail));
   });
   const post = (msg) => page.evaluate((m) => (postMessage(m, '*'), new Promise((r) => setTimeout(r, 50))), msg);
+  await post({ type: 'tl-theme', theme: 'dark' }); // the theme shown: a choice all the same
+  assert.deepEqual(await theme(page), ['dark', 'dark']);
   await post({ type: 'tl-theme', theme: 'light' });
   await post({ type: 'tl-theme', theme: 'light' }); // already applied: no event
   await post({ type: 'tl-theme', theme: 'blue' });
@@ -227,12 +229,16 @@ test('with storage refused the page still themes, toggles and loads', async (t) 
   assert.deepEqual(page.errors, []);
 });
 
-test('layout: the grid\'s labels beside their values on every screen; a narrow one with less padding', async (t) => {
+test('layout: the grid\'s labels beside their values down to a phone at 200% zoom, then above them; the pill clear of the heading', async (t) => {
   const measure = (page) =>
     page.evaluate(() => {
       const cs = (sel) => getComputedStyle(document.querySelector(sel));
       const [k, v] = document.getElementById('session').children;
+      const heading = document.createRange();
+      heading.selectNodeContents(document.querySelector('.hd h1'));
+      const [h, p] = [heading.getBoundingClientRect(), document.getElementById('pill').getBoundingClientRect()];
       return [
+        h.right <= p.left || h.bottom <= p.top,
         cs('#session').gridTemplateColumns.split(' ').length,
         k.getBoundingClientRect().bottom <= v.getBoundingClientRect().top,
         cs('.card').paddingTop,
@@ -244,9 +250,14 @@ test('layout: the grid\'s labels beside their values on every screen; a narrow o
     });
   const wide = await newPage(t, { viewport: { width: 900, height: 800 } });
   await load(wide);
-  assert.deepEqual(await measure(wide), [2, false, '16px', '14px', '34px', '16px 16px 40px', true]);
+  assert.deepEqual(await measure(wide), [true, 2, false, '16px', '14px', '34px', '16px 16px 40px', true]);
   assert.equal(await wide.$eval('#app', (a) => a.getBoundingClientRect().width), 840);
   const narrow = await newPage(t, { viewport: { width: 400, height: 800 } });
   await load(narrow);
-  assert.deepEqual(await measure(narrow), [2, false, '13px', '12px', '28px', '12px 12px 32px', true]);
+  assert.deepEqual(await measure(narrow), [true, 2, false, '13px', '12px', '28px', '12px 12px 32px', true]);
+  for (const width of [260, 195]) {
+    const zoomed = await newPage(t, { viewport: { width, height: 422 } });
+    await load(zoomed);
+    assert.deepEqual(await measure(zoomed), [true, 1, true, '13px', '12px', '28px', '12px 12px 32px', true], `${width} px`);
+  }
 });
