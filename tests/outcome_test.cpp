@@ -50,8 +50,8 @@ TEST(EveryAction, AnswersHowItsCliRunWent) {
        "failed", "the <which> CLI returned no JSON", not_updated, "true"},
       {"a reply, then ended by a signal",
        [](node& n, const std::string& run) { n.set("FAKE_KILL_" + run + "=1"); }, "failed",
-       "the <which> CLI was ended by a signal before it finished", not_updated, "true", true,
-       false},
+       "the <which> CLI was ended by a signal before it finished",
+       "the <which> CLI was ended by a signal before it finished" + unchanged, "true", true, false},
       {"output cut",
        [](node& n, const std::string& run) {
          n.set("FAKE_REPLY_" + run + "=");

@@ -58,7 +58,10 @@ int action_refresh(const char* name) {
     bool done = rec.logged_in && (before <= 0 || in_ms(rec.expires_at) > in_ms(before));
     if (done) return answer_status("{\"ok\":true,\"refreshed\":true,", &rec, "}\n");
   }
-  if (run.outcome != tool_outcome::timed_out && run.outcome != tool_outcome::no_time)
+  // Cut short, the CLI leaves the stored session as it was, which may still
+  // be good: "sign in again" would send the person the wrong way.
+  if (run.outcome != tool_outcome::timed_out && run.outcome != tool_outcome::no_time &&
+      run.outcome != tool_outcome::killed)
     return fail("refresh_failed",
                 "the refresh CLI did not update the credentials file; sign in again");
   char detail[sizeof why + 40];
