@@ -22,7 +22,7 @@ const char* env_get(const char* name) {
   return it == world().env.end() ? nullptr : it->second.c_str();
 }
 
-// env_read, last_separator and shell_escapes: the POSIX ones (posix-common.cpp).
+// env_read and last_separator: the POSIX ones (posix-common.cpp).
 
 int path_kind(const char* path) {
   if (world().files.count(path)) return 0;
@@ -55,26 +55,17 @@ void list_json_files(const char* folder, int most,
 void check_command_line(const std::string& line) {
   // Argument lines are far below the 4095-byte bound, so the redirection is
   // always there.
-  static const std::string kTail = " 2>/dev/null";
+  static const std::string kTail = " 2>NUL";
   if (line.size() < kTail.size() || line.compare(line.size() - kTail.size(), kTail.size(), kTail))
     abort();
   std::string body = line.substr(0, line.size() - kTail.size());
   bool quoted = false;
-  for (size_t i = 0; i < body.size(); i++) {
-    char c = body[i];
-    if (quoted) {
-      if (c == '\\') {
-        char next = i + 1 < body.size() ? body[i + 1] : '\0';
-        if (next != '"' && next != '$' && next != '`' && next != '\\') abort();
-        i++;
-      } else if (c == '"') {
-        quoted = false;
-      } else if (c == '$' || c == '`') {
-        abort();  // would expand inside double quotes
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (!isalnum(static_cast<unsigned char>(c)) && strchr(" -._", c) == nullptr) {
+  for (char c : body) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == '%') {
+      abort();  // cmd.exe expands %NAME%, inside quotes too
+    } else if (!quoted && !isalnum(static_cast<unsigned char>(c)) && strchr(" -._", c) == nullptr) {
       abort();  // outside quotes only plain words may stand
     }
   }
@@ -84,6 +75,7 @@ void check_command_line(const std::string& line) {
 struct proc_run {
   size_t at = 0;  // read position in the reply
   bool started = true;
+  bool output_ended = false;  // proc_read gave 0
 };
 
 proc_run* proc_start(const proc_command& cmd, int64_t, int64_t) {
@@ -105,15 +97,15 @@ int64_t proc_read(proc_run* run, char* dst, size_t cap) {
   memcpy(dst, reply.data() + run->at, n);
   run->at += n;
   if (n == 0 && world().ending == fake_world::deadline) return -1;
+  run->output_ended = n == 0;
   return static_cast<int64_t>(n);
 }
 
-proc_result proc_end(proc_run* run, bool stop, int* status) {
-  *status = world().status;
-  if (!run->started) return proc_result::could_not_start;
-  if (world().ending != fake_world::exits) return proc_result::timed_out;
-  if (stop) return proc_result::output_cut;
-  return world().status == 127 ? proc_result::not_found : proc_result::finished;
+tool_outcome proc_end(proc_run* run) {
+  if (!run->started) return tool_outcome::could_not_start;
+  if (world().ending != fake_world::exits) return tool_outcome::timed_out;
+  if (!run->output_ended) return tool_outcome::output_cut;
+  return world().status == 127 ? tool_outcome::not_found : tool_outcome::exited;
 }
 
 bool proc_finds_whole_tree() {

@@ -25,6 +25,7 @@ struct fake_world {
 // The state the fake platform serves; reset it before each input.
 fake_world& world();
 
-// Aborts unless the command shell's line is the quoted tool, arguments a shell
-// reads literally, and the stderr redirection: the no-injection property.
+// Aborts unless the Windows command shell's line is the quoted tool,
+// arguments cmd.exe reads literally (plain words, or quoted values without a
+// % to expand), and the stderr redirection: the no-injection property.
 void check_command_line(const std::string& line);

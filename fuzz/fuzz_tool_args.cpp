@@ -1,7 +1,8 @@
 // The words the actions start their tools with, built by the real builders
 // from fuzzed account names, codes and credentials paths, are exactly the
-// values; and the command shell's line rendered from them is one the shell
-// reads literally and splits back into exactly those words.
+// values; and the Windows command shell's line rendered from them is refused
+// when a value holds what cmd.exe would change, else one it reads literally
+// and the C runtime splits back into exactly those words.
 //
 // Input fields, separated by 0x1e: account name, code, credentials path,
 // force ("1" sets it).
@@ -24,20 +25,27 @@ namespace {
 
 using words = std::vector<std::string>;
 
-// Splits a line the way the POSIX shell does for the subset check_command_line
-// admits: blank-separated words, double-quoted parts with \" \$ \` \\ escapes.
-words shell_words(const std::string& line) {
+// Splits a command line as the C runtime does for a program's arguments:
+// blanks between words, a double quote toggles quoting, 2n backslashes
+// before a quote stand for n, 2n+1 for n and a quote; others as they stand.
+words runtime_words(const std::string& line) {
   words out;
   std::string cur;
   bool in_word = false, quoted = false;
   for (size_t i = 0; i < line.size(); i++) {
     char c = line[i];
-    if (quoted && c == '\\') {
-      cur += line[++i];
+    if (c == '\\') {
+      size_t n = 0;
+      while (i + n < line.size() && line[i + n] == '\\') n++;
+      bool before_quote = i + n < line.size() && line[i + n] == '"';
+      cur.append(before_quote ? n / 2 : n, '\\');
+      if (before_quote && n % 2 == 1) cur += '"';
+      i += n - 1 + (before_quote && n % 2 == 1 ? 1 : 0);
+      in_word = true;
     } else if (c == '"') {
       quoted = !quoted;
       in_word = true;
-    } else if (!quoted && c == ' ') {
+    } else if (!quoted && (c == ' ' || c == '\t')) {
       if (in_word) out.push_back(cur);
       cur.clear();
       in_word = false;
@@ -50,14 +58,26 @@ words shell_words(const std::string& line) {
   return out;
 }
 
-// Checks the line the runner renders and gives the words; the line splits
-// back into the same words.
+// Whether the command shell would get value as it stands inside quotes.
+bool shell_takes(const std::string& value) {
+  return value.find_first_of("\"%") == std::string::npos;
+}
+
+// The words of args, checked on the line the runner renders: refused only
+// when a value holds what the shell would change, and then nothing written;
+// else a line the shell reads literally that splits back into the words.
 words run_words(const tool_args& args) {
   char line[kLineCap];
-  if (!command_line("tool", args, line)) abort();
+  bool takes = true;
+  for (int i = 0; i < args.count; i++) takes = takes && shell_takes(args.word[i]);
+  if (!command_line("tool", args, line)) {
+    if (takes || line[0] != '\0') abort();
+    return words(args.word, args.word + args.count);
+  }
+  if (!takes) abort();
   check_command_line(line);
   size_t len = strlen(line);
-  words w = shell_words(std::string(line, len - strlen(kNullStderr)));
+  words w = runtime_words(std::string(line, len - strlen(" 2>NUL")));
   if (w.empty() || w[0] != "tool") abort();
   w.erase(w.begin());
   if (w != words(args.word, args.word + args.count)) abort();

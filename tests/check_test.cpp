@@ -41,6 +41,7 @@ TEST(Check, AgreesWithTheStatusAndSaysWhetherASignInCanWork) {
     // Rests on file modes: under wine its server opens the files, and as
     // root it reads any.
     bool file_modes = false;
+    bool posix_only = false;  // an execute bit
   } cases[] = {
       {"everything right",
        [](node& n) {
@@ -51,9 +52,24 @@ TEST(Check, AgreesWithTheStatusAndSaysWhetherASignInCanWork) {
        "  expires            2100-01-01 00:00 UTC (in ",
        {{"credentials_present", "true"},
         {"login_cli_answer", R"("{\"logged_in\":true,\"account\":\"ops\"}")"}}},
-      {"the login CLI missing", [](node& n) { n.set("QUORIN_LOGIN_BIN=no-such-login-cli"); }, 1,
+      {"the login CLI missing",
+       [](node& n) { n.set("QUORIN_LOGIN_BIN=no-such-login-cli"); },
+       1,
        "problem: the login CLI is not on this node (no-such-login-cli): install TELLUMAR CODE, "
-       "set QUORIN_LOGIN_BIN to its full path"},
+       "set QUORIN_LOGIN_BIN to its full path",
+       {{"login_cli_outcome", "\"not found\""}}},
+      {"the CLIs not executable",
+       [](node& n) {
+         n.file("bin/login", "#!/bin/sh\necho '{}'\n");
+         n.set("QUORIN_LOGIN_BIN=" + n.path("bin/login"));
+         n.set("QUORIN_REFRESH_BIN=" + n.path("bin/login"));
+       },
+       1,
+       "/bin/login may not be run (no execute permission): chmod +x ",
+       {{"login_cli_outcome", "\"not executable\""}},
+       {},
+       true,
+       true},
       {"a file the reader takes, with a trailing comma",
        [](node& n) {
          n.credentials(R"({"quorinAiOauth":{"accessToken":"a","expiresAt":4102444800000,},})");
@@ -124,8 +140,8 @@ TEST(Check, AgreesWithTheStatusAndSaysWhetherASignInCanWork) {
          n.set("FAKE_SLEEP=60000");
        },
        1,
-       "did not answer --status within 1 s",
-       {{"login_cli_timed_out", "true"}}},
+       "the login CLI did not finish within 1 s when asked --status: run \"",
+       {{"login_cli_timed_out", "true"}, {"login_cli_outcome", "\"timed out\""}}},
       {"a deadline that is no number",
        [](node& n) { n.set("QUORIN_TOOL_TIMEOUT=abc"); },
        0,
@@ -139,7 +155,8 @@ TEST(Check, AgreesWithTheStatusAndSaysWhetherASignInCanWork) {
        {{"tool_timeout", "1000000"}, {"tool_timeout_from", "\"QUORIN_TOOL_TIMEOUT\""}}},
   };
   for (const auto& c : cases) {
-    if (c.file_modes && target().windows && geteuid() == 0) continue;
+    if ((c.file_modes && target().windows && geteuid() == 0) || (c.posix_only && target().windows))
+      continue;
     node n;
     n.fake_login();
     n.fake_refresh();
@@ -176,7 +193,8 @@ TEST(Check, AgreesWithTheStatusAndSaysWhetherASignInCanWork) {
     env.insert(env.end(), {"QUERY_STRING=action=status", "HTTP_X_BOT_PASSWORD=pw"});
     outcome status = run(env, {});
     ASSERT_EQ(member(status.out, "ok"), "true") << c.why << "\n" << status.out;
-    for (const char* key : {"credentials_path", "logged_in", "expires_at", "expired"})
+    for (const char* key :
+         {"credentials_path", "logged_in", "expires_at", "expired", "cli_present"})
       EXPECT_EQ(member(json.out, key), member(status.out, key)) << c.why << ": " << key;
     EXPECT_EQ(member(json.out, "account_count"), account_count(status.out)) << c.why;
     chmod(n.home().c_str(), 0755);  // so that it can be removed

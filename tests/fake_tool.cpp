@@ -28,6 +28,7 @@
 //               variables whose value starts with "mark:", and its
 //               descriptors above 2 and ignored signals (POSIX), blank-separated
 //   FAKE_IGNORE_TERM  when set (POSIX), SIGTERM is ignored
+//   FAKE_KILL   when set (POSIX), the run ends itself with SIGKILL after its reply
 //   FAKE_CHAIN  (Linux) a chain of that many processes, each started by the
 //               one before in a session of its own and waiting for ever; the
 //               last writes "bottom" and waits too
@@ -268,6 +269,9 @@ int main(int argc, char** argv) {
     fputs(reply, stdout);
   fputs("noise on stderr\n", stderr);
   fflush(stdout);
+#ifndef _WIN32
+  if (setting(action, "FAKE_KILL") != nullptr) raise(SIGKILL);
+#endif
   const char* detach = setting(action, "FAKE_DETACH");
   if (!helper && (setting(action, "FAKE_HELPER") != nullptr || detach != nullptr)) {
     start_helper(detach != nullptr, detach != nullptr && strcmp(detach, "group") == 0);

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -193,6 +194,11 @@ outcome run_once(const invocation& inv) {
       // (2) are not given back to root by execve.
       for (int cap : {1, 2})
         if (prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0) _exit(125);
+    }
+    if (inv.max_files > 0) {
+      for (int fd = 3; fd < 1024; fd++) close(fd);  // what this suite's runner left open too
+      rlimit files{static_cast<rlim_t>(inv.max_files), static_cast<rlim_t>(inv.max_files)};
+      if (setrlimit(RLIMIT_NOFILE, &files) != 0) _exit(124);
     }
     execve(argv[0], argv.data(), envp.data());
     _exit(127);

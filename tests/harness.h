@@ -73,6 +73,10 @@ struct invocation {
   // Run as root: without the rights to read and enter what the file modes
   // forbid (as any other user would be).
   bool bound_by_file_modes = false;
+  // POSIX: when set, the most descriptors the program may hold (4: one
+  // beyond the standard three, enough to load a library or read a file, not
+  // for the pipe a tool's start takes).
+  int max_files = 0;
 };
 
 struct outcome {

@@ -244,15 +244,6 @@ TEST(Status, NamedAccountPendingMarker) {
   EXPECT_EQ(member(n.get("action=status").out, "pending"), "true");
 }
 
-TEST(Status, LoginCliNotOnThisNode) {
-  node n;
-  n.set("QUORIN_LOGIN_BIN=" + n.path("no-such-tool"));
-  n.credentials(creds_expiring((now() + 60) * 1000));
-  outcome o = n.get("action=status");
-  EXPECT_EQ(member(o.out, "cli_present"), "false");
-  EXPECT_EQ(member(o.out, "logged_in"), "true");
-}
-
 TEST(Status, Profile) {
   struct {
     std::string text;

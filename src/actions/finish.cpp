@@ -5,16 +5,17 @@
 #include <cstring>
 
 #include "actions/actions.h"
+#include "actions/cli_answers.h"
 #include "actions/status.h"
 #include "cgi/body.h"
 #include "cgi/query.h"
 #include "cgi/respond.h"
 #include "login/code.h"
-#include "login/login_reply.h"
 #include "platform/platform.h"
 #include "status/collect.h"
 #include "status/locations.h"
 #include "support/json_read.h"
+#include "tool/runner.h"
 #include "tool/tool_args.h"
 
 namespace {
@@ -113,20 +114,20 @@ int action_finish(const char* name, bool force, const char* query, request_body*
   credentials_file(name, creds);
   uint64_t before = fingerprint(creds);
   buf capture{};
-  bool timed_out = false;
-  const char* line = login_reply(args, &capture, "finish_failed", &timed_out);
-  if (timed_out) {
-    // Ended at the deadline, the CLI may have stored the credentials first:
-    // the files tell whether this sign-in happened.
-    status_rec rec;
-    collect_status(&rec, name);
-    if (rec.logged_in && fingerprint(creds) != before) {
-      return answer_status("{\"ok\":true,\"state\":\"done\",", &rec, "}\n");
+  tool_run run = start_capture(login_bin(), args);
+  if (finish_capture(&run, &capture) != tool_outcome::replied) {
+    if (run.outcome == tool_outcome::timed_out) {
+      // Ended at the deadline, the CLI may have stored the credentials
+      // first: the files tell whether this sign-in happened.
+      status_rec rec;
+      collect_status(&rec, name);
+      if (rec.logged_in && fingerprint(creds) != before) {
+        return answer_status("{\"ok\":true,\"state\":\"done\",", &rec, "}\n");
+      }
     }
-    answer_timed_out("finish_failed");
-    return 1;
+    return answer_no_reply(run, "finish_failed");
   }
-  if (line == nullptr) return 1;
+  const char* line = last_json_line(&capture);
   const char* end = capture.data + capture.len;
   if (!json_bool_field(line, end, "ok", 0)) {
     char error[512] = "";

@@ -1,10 +1,12 @@
 // Renewing the access token through the refresh CLI, judged by the stored
 // expiry before and after the run.
 #include "actions/actions.h"
+#include "actions/cli_answers.h"
 #include "actions/status.h"
 #include "cgi/respond.h"
 #include "status/collect.h"
 #include "status/locations.h"
+#include "support/cut.h"
 #include "tool/runner.h"
 #include "tool/tool_args.h"
 
@@ -42,22 +44,27 @@ int action_refresh(const char* name) {
   tool_args args;
   refresh_args(path, &args);
   buf capture{};
-  int ran = run_capture(refresh_bin(), args, &capture);
+  tool_run run = start_capture(refresh_bin(), args);
+  finish_capture(&run, &capture);
   buf_free(&capture);  // only the credentials file tells whether it worked
-  if (ran <= 0) {
-    emit_error(200, "OK", "cli_unavailable",
-               ran == 0 ? "could not start the refresh CLI: the node is short of processes, "
-                          "memory or open files; try again"
-                        : "the refresh CLI is not on this node; install TELLUMAR CODE or set "
-                          "QUORIN_REFRESH_BIN");
+  char why[2 * kPathCap + 128];
+  if (why_no_reply(cli::refresh, run.outcome, run.seconds, why, sizeof why)) {
+    emit_error(200, "OK", "cli_unavailable", why);
     return 1;
   }
-
-  collect_status(&rec, name);
-  bool done = rec.logged_in && (before <= 0 || in_ms(rec.expires_at) > in_ms(before));
-  if (!done) {
+  if (run.outcome != tool_outcome::no_time) {
+    // Also a CLI the deadline ended: it may have stored the new token first.
+    collect_status(&rec, name);
+    bool done = rec.logged_in && (before <= 0 || in_ms(rec.expires_at) > in_ms(before));
+    if (done) return answer_status("{\"ok\":true,\"refreshed\":true,", &rec, "}\n");
+  }
+  // Cut short, the CLI leaves the stored session as it was, which may still
+  // be good: "sign in again" would send the person the wrong way.
+  if (run.outcome != tool_outcome::timed_out && run.outcome != tool_outcome::no_time &&
+      run.outcome != tool_outcome::killed)
     return fail("refresh_failed",
                 "the refresh CLI did not update the credentials file; sign in again");
-  }
-  return answer_status("{\"ok\":true,\"refreshed\":true,", &rec, "}\n");
+  char detail[sizeof why + 40];
+  format_cut(detail, sizeof detail, "%s; the stored session is unchanged", why);
+  return fail("refresh_failed", detail);
 }

@@ -1,7 +1,7 @@
 // Starting a sign-in and cancelling a pending one, both through the login CLI.
 #include "actions/actions.h"
+#include "actions/cli_answers.h"
 #include "cgi/respond.h"
-#include "login/login_reply.h"
 #include "support/json_read.h"
 #include "tool/runner.h"
 #include "tool/tool_args.h"
@@ -18,8 +18,10 @@ int action_start(const char* name, bool force) {
   start_args(name, force, &args);
 
   buf capture{};
-  const char* line = login_reply(args, &capture, "start_failed");
-  if (line == nullptr) return 1;
+  tool_run run = start_capture(login_bin(), args);
+  if (finish_capture(&run, &capture) != tool_outcome::replied)
+    return answer_no_reply(run, "start_failed");
+  const char* line = last_json_line(&capture);
   const char* end = capture.data + capture.len;
   char auth_url[4096] = "", flow[64] = "", hint[512] = "", error[512] = "";
   json_str_field(line, end, "auth_url", auth_url, sizeof auth_url);

@@ -48,27 +48,34 @@ bool user_is_superuser() {
 
 namespace {
 
-bool executable_file(const char* path) {
+command_place judge(const char* path) {
   struct stat st;
-  return stat(path, &st) == 0 && S_ISREG(st.st_mode) && access(path, X_OK) == 0;
+  if (stat(path, &st) != 0)
+    return errno == EACCES ? command_place::cannot_tell : command_place::not_found;
+  if (!S_ISREG(st.st_mode)) return command_place::not_found;
+  return access(path, X_OK) == 0 ? command_place::found : command_place::not_executable;
 }
 
 }  // namespace
 
-bool find_command(const char* command, char* dst, size_t cap) {
+command_place locate_command(const char* command, char* dst, size_t cap) {
   if (cap > 0) dst[0] = '\0';
-  if (command == nullptr || command[0] == '\0') return false;
-  if (strchr(command, '/') != nullptr) {
-    if (!executable_file(command)) return false;
-    copy_cut(dst, cap, command);
-    return true;
-  }
+  command_place best = command_place::not_found;
+  auto consider = [&](const char* place) {
+    command_place here = judge(place);
+    if (here < best) {
+      best = here;
+      copy_cut(dst, cap, place);
+    }
+    return here == command_place::found;
+  };
   // Unset, PATH is what the shell would search.
-  return each_path_place(env_get("PATH"), command, [&](const char* place) {
-    if (!executable_file(place)) return false;
-    copy_cut(dst, cap, place);
-    return true;
-  });
+  if (strchr(command, '/') != nullptr) {
+    consider(command);
+  } else if (command[0] != '\0') {
+    each_path_place(env_get("PATH"), command, consider);
+  }
+  return best;
 }
 
 file_access probe_file(const char* path) {

@@ -52,11 +52,9 @@ bool try_endings(const char* base, char* dst, size_t cap) {
   }
 }
 
-}  // namespace
-
 bool find_command(const char* command, char* dst, size_t cap) {
   if (cap > 0) dst[0] = '\0';
-  if (command == nullptr || command[0] == '\0') return false;
+  if (command[0] == '\0') return false;
   if (strpbrk(command, "\\/:") != nullptr) return try_endings(command, dst, cap);
   char candidate[MAX_PATH * 2];
   snprintf(candidate, sizeof candidate, ".\\%s", command);
@@ -73,6 +71,12 @@ bool find_command(const char* command, char* dst, size_t cap) {
     if (end == nullptr) return false;
     p = end + 1;
   }
+}
+
+}  // namespace
+
+command_place locate_command(const char* command, char* dst, size_t cap) {
+  return find_command(command, dst, cap) ? command_place::found : command_place::not_found;
 }
 
 file_access probe_file(const char* path) {

@@ -1,5 +1,5 @@
 // What the self-check asks of the system beyond platform.h: who the program
-// runs as, where the command shell would find a command, and how far a file
+// runs as, where a tool's run would find a command, and how far a file
 // or folder can be reached. One implementation per platform.
 #pragma once
 
@@ -11,10 +11,18 @@ void user_name(char* dst, size_t cap);
 // Whether this process runs as the superuser (POSIX root); never on Windows.
 bool user_is_superuser();
 
-// The full path under which the command shell would find command, into dst (cap
-// bytes): a name with a separator is taken as it stands, any other is looked up
-// on PATH (on Windows with the PATHEXT endings). False when it is not found.
-bool find_command(const char* command, char* dst, size_t cap);
+// What this user can tell of a command, best first.
+enum class command_place {
+  found,           // a file this user may run
+  not_executable,  // a plain file this user may not run (POSIX)
+  cannot_tell,     // a folder on the way to it cannot be entered (POSIX)
+  not_found,
+};
+
+// Where the runs would find command, by their rule: a name with a separator
+// as it stands, any other on PATH (on Windows with the PATHEXT endings). The
+// best place (the first of its kind) into dst (cap bytes), "" when not found.
+command_place locate_command(const char* command, char* dst, size_t cap);
 
 enum class file_access {
   missing,     // no such file

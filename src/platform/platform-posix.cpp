@@ -25,7 +25,7 @@ void platform_init() {
 #endif
 }
 
-// env_read, last_separator and shell_escapes are in posix-common.cpp.
+// env_read and last_separator are in posix-common.cpp.
 
 const char* env_get(const char* name) {
   return getenv(name);

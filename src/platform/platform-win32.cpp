@@ -36,10 +36,6 @@ const char* last_separator(const char* path) {
   return sep != nullptr ? sep : strrchr(path, '/');
 }
 
-bool shell_escapes(unsigned char c) {
-  return c == '"';
-}
-
 int path_kind(const char* path) {
   DWORD attrs = GetFileAttributesA(path);
   if (attrs == INVALID_FILE_ATTRIBUTES) return -1;

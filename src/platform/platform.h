@@ -10,20 +10,14 @@
 
 #ifdef _WIN32
 inline constexpr char kPathSep = '\\';
-inline constexpr const char* kNullStderr = " 2>NUL";
 // Environment variable names ignore case here: "http_proxy" is HTTP_PROXY.
 inline constexpr bool kEnvNamesIgnoreCase = true;
-// cmd.exe and the C runtime read a double quote inside a quoted value each
-// their own way, so no value holding one is put on the command shell's line.
-inline constexpr bool kShellQuotesQuote = false;
 // The variable that names the home folder after USERPROFILE and HOMEDRIVE +
 // HOMEPATH; none here.
 inline constexpr const char* kHomeFallbackVar = nullptr;
 #else
 inline constexpr char kPathSep = '/';
-inline constexpr const char* kNullStderr = " 2>/dev/null";
 inline constexpr bool kEnvNamesIgnoreCase = false;
-inline constexpr bool kShellQuotesQuote = true;
 inline constexpr const char* kHomeFallbackVar = "HOME";
 #endif
 
@@ -48,9 +42,6 @@ uint32_t env_read(const char* name, char* dst, uint32_t cap);
 
 // The last separator of a path the platform accepts, or null when there is none.
 const char* last_separator(const char* path);
-
-// Whether the shell would read this byte specially inside double quotes.
-bool shell_escapes(unsigned char c);
 
 // -1 no such path (or no access), 1 a directory, 0 anything else.
 int path_kind(const char* path);

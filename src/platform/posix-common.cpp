@@ -17,7 +17,3 @@ uint32_t env_read(const char* name, char* dst, uint32_t cap) {
 const char* last_separator(const char* path) {
   return strrchr(path, '/');
 }
-
-bool shell_escapes(unsigned char c) {
-  return c == '"' || c == '$' || c == '`' || c == '\\';
-}

@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,16 +34,17 @@
 extern char** environ;
 
 struct proc_run {
-  int out = -1;           // read end of the tool's output pipe
-  int sock = -1;          // the plugin's end of the socket to the supervisor
-  pid_t supervisor = 0;   // 0: none was started
-  int start_error = 0;    // errno of a start that failed; 0 when the tool ran
-  int32_t end_kind = 0;   // how the tool ended (kExited, kKilled); 0: not known
-  int32_t end_value = 0;  // its exit status or signal
-  int64_t deadline = 0;   // monotonic milliseconds; 0: none
+  int out = -1;             // read end of the tool's output pipe
+  int sock = -1;            // the plugin's end of the socket to the supervisor
+  pid_t supervisor = 0;     // 0: none was started
+  int start_error = 0;      // errno of a start that failed; 0 when the tool ran
+  int32_t end_kind = 0;     // how the tool ended (kExited, kKilled); 0: not known
+  int32_t exit_status = 0;  // when it exited
+  int64_t deadline = 0;     // monotonic milliseconds; 0: none
   int64_t grace = 0;
-  bool exited = false;    // the tree has ended, or never ran: only what is waiting is read
-  bool sup_gone = false;  // the supervisor has said its last, or closed its end
+  bool exited = false;        // the tree has ended, or never ran: only what is waiting is read
+  bool sup_gone = false;      // the supervisor has said its last, or closed its end
+  bool output_ended = false;  // proc_read gave 0
   bool timed_out = false;
   bool active = false;
 };
@@ -105,9 +107,14 @@ int weight(int err) {
 
 volatile int g_exec_error = 0;
 
-// execve, and a file without "#!" through /bin/sh as the shell runs it.
+// execve, and a file without "#!" through /bin/sh as the shell runs it. A
+// refusal is "not executable" only for a plain file this user can see: a
+// folder of that name, or one on the way that is shut, is no tool here.
 void exec_file(const char* path, char* const* argv, char* const* envp) {
   execve(path, argv, envp);
+  struct stat st;
+  if ((errno == EACCES || errno == EPERM) && (stat(path, &st) != 0 || !S_ISREG(st.st_mode)))
+    errno = ENOENT;
   if (errno != ENOEXEC) return;
   char sh[] = "/bin/sh";
   char* with_sh[16] = {sh, const_cast<char*>(path)};
@@ -184,25 +191,25 @@ bool plugin_gone(int sock) {
 }
 
 // Appends text, or the decimal digits of n, at *at within end.
-void put(char** at, const char* end, const char* text) {
+void append(char** at, const char* end, const char* text) {
   while (*text != '\0' && *at < end - 1) *(*at)++ = *text++;
   **at = '\0';
 }
-void put(char** at, const char* end, long n) {
+void append(char** at, const char* end, long n) {
   char digits[24];
   int i = sizeof digits - 1;
   digits[i] = '\0';
   do digits[--i] = static_cast<char>('0' + n % 10);
   while ((n /= 10) > 0 && i > 0);
-  put(at, end, digits + i);
+  append(at, end, digits + i);
 }
 
 // The parent of a process from /proc/<pid>/stat, or 0.
 long parent_of(const char* pid) {
   char path[64], *at = path;
-  put(&at, path + sizeof path, "/proc/");
-  put(&at, path + sizeof path, pid);
-  put(&at, path + sizeof path, "/stat");
+  append(&at, path + sizeof path, "/proc/");
+  append(&at, path + sizeof path, pid);
+  append(&at, path + sizeof path, "/stat");
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return 0;
   char text[512];
@@ -281,18 +288,18 @@ template <typename F>
 bool each_child_of(pid_t pid, F visit) {
   if (pid == getpid() && !proc_is_ours()) return false;
   char dir_path[64], *at = dir_path;
-  put(&at, dir_path + sizeof dir_path, "/proc/");
-  put(&at, dir_path + sizeof dir_path, static_cast<long>(pid));
-  put(&at, dir_path + sizeof dir_path, "/task");
+  append(&at, dir_path + sizeof dir_path, "/proc/");
+  append(&at, dir_path + sizeof dir_path, static_cast<long>(pid));
+  append(&at, dir_path + sizeof dir_path, "/task");
   int dir = open(dir_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return false;
   bool read_all = true;
   each_number_entry(dir, [&](const char* tid) {
     char path[96], *p = path;
-    put(&p, path + sizeof path, dir_path);
-    put(&p, path + sizeof path, "/");
-    put(&p, path + sizeof path, tid);
-    put(&p, path + sizeof path, "/children");
+    append(&p, path + sizeof path, dir_path);
+    append(&p, path + sizeof path, "/");
+    append(&p, path + sizeof path, tid);
+    append(&p, path + sizeof path, "/children");
     read_all = each_number_in(path, visit) && read_all;
   });
   close(dir);
@@ -598,7 +605,7 @@ void take_message(proc_run* run) {
   if (got == sizeof m && m.kind == kNotStarted) run->start_error = m.value;
   if (got == sizeof m && m.kind != kNotStarted) {
     run->end_kind = m.kind;
-    run->end_value = m.value;
+    run->exit_status = m.value;
   }
   run->sup_gone = true;
   mark_exited(run);
@@ -610,14 +617,35 @@ void wait_message(proc_run* run, int64_t ms) {
   if (poll(&p, 1, as_poll_ms(ms)) > 0) take_message(run);
 }
 
-proc_result from_errno(int err) {
-  switch (weight(err)) {
-    case 0:
-      return proc_result::not_found;
-    case 1:
-      return proc_result::not_executable;
-    default:
-      return proc_result::could_not_start;
+tool_outcome from_errno(int err) {
+  static constexpr tool_outcome kByWeight[] = {
+      tool_outcome::not_found, tool_outcome::not_executable, tool_outcome::could_not_start};
+  return kByWeight[weight(err)];
+}
+
+// proc_read but for noting the output's end.
+int64_t read_some(proc_run* run, char* dst, size_t cap) {
+  if (run->out < 0) return 0;
+  for (;;) {
+    if (run->exited) {
+      ssize_t n = read(run->out, dst, cap);
+      if (n < 0 && errno == EINTR) continue;
+      return n > 0 ? n : 0;
+    }
+    int64_t left = time_left(run);
+    if (left == 0) {
+      run->timed_out = true;
+      return -1;
+    }
+    pollfd p[2] = {{run->out, POLLIN, 0}, {run->sock, POLLIN, 0}};
+    int ready = poll(p, 2, as_poll_ms(left));
+    if (ready < 0 && errno != EINTR) return 0;  // no wait possible: taken as the end
+    if (ready > 0 && p[0].revents != 0) {
+      ssize_t n = read(run->out, dst, cap);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      return n > 0 ? n : 0;
+    }
+    if (ready > 0 && p[1].revents != 0) take_message(run);
   }
 }
 
@@ -660,35 +688,17 @@ proc_run* proc_start(const proc_command& cmd, int64_t timeout_ms, int64_t grace_
 }
 
 int64_t proc_read(proc_run* run, char* dst, size_t cap) {
-  if (run->out < 0) return 0;
-  for (;;) {
-    if (run->exited) {
-      ssize_t n = read(run->out, dst, cap);
-      if (n < 0 && errno == EINTR) continue;
-      return n > 0 ? n : 0;
-    }
-    int64_t left = time_left(run);
-    if (left == 0) {
-      run->timed_out = true;
-      return -1;
-    }
-    pollfd p[2] = {{run->out, POLLIN, 0}, {run->sock, POLLIN, 0}};
-    int ready = poll(p, 2, as_poll_ms(left));
-    if (ready < 0 && errno != EINTR) return 0;  // no wait possible: taken as the end
-    if (ready > 0 && p[0].revents != 0) {
-      ssize_t n = read(run->out, dst, cap);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      return n > 0 ? n : 0;
-    }
-    if (ready > 0 && p[1].revents != 0) take_message(run);
-  }
+  int64_t n = read_some(run, dst, cap);
+  run->output_ended = n == 0;
+  return n;
 }
 
-proc_result proc_end(proc_run* run, bool stop, int* status) {
+tool_outcome proc_end(proc_run* run) {
   if (run->out >= 0) close(run->out);  // a tool still writing gets EPIPE
   run->out = -1;
+  bool cut = !run->output_ended && !run->timed_out;
   if (run->supervisor > 0) {
-    while (!stop && !run->exited && !run->timed_out) {
+    while (!cut && !run->exited && !run->timed_out) {
       int64_t left = time_left(run);
       if (left == 0) {
         run->timed_out = true;
@@ -715,17 +725,14 @@ proc_result proc_end(proc_run* run, bool stop, int* status) {
   }
   run->active = false;
 
-  *status = 0;
   if (run->start_error != 0) return from_errno(run->start_error);
-  if (run->timed_out) return proc_result::timed_out;
-  if (stop) return proc_result::output_cut;
-  *status = run->end_value;
-  if (run->end_kind == kExited) {
-    // A wrapper script whose program is missing says so as the shell does.
-    return *status == 127 ? proc_result::not_found : proc_result::finished;
-  }
-  if (run->end_kind == 0) *status = SIGKILL;  // the supervisor was killed without a word
-  return proc_result::killed;
+  if (run->timed_out) return tool_outcome::timed_out;
+  if (cut) return tool_outcome::output_cut;
+  // A wrapper script whose program is missing says so as the shell does. A
+  // supervisor killed without a word counts as a signal's end.
+  if (run->end_kind == kExited)
+    return run->exit_status == 127 ? tool_outcome::not_found : tool_outcome::exited;
+  return tool_outcome::killed;
 }
 
 bool proc_finds_whole_tree() {

@@ -339,13 +339,13 @@ int64_t proc_read(proc_run* run, char* dst, size_t cap) {
   }
 }
 
-proc_result proc_end(proc_run* run, bool stop, int* status) {
-  *status = 0;
+tool_outcome proc_end(proc_run* run) {
   if (run->not_started) {
     run->not_started = false;
     release(run);
-    return proc_result::could_not_start;
+    return tool_outcome::could_not_start;
   }
+  bool cut = !run->eof && !run->timed_out;
   if (run->reading) {
     CancelIoEx(run->out, &run->ov);
     DWORD got;
@@ -353,7 +353,7 @@ proc_result proc_end(proc_run* run, bool stop, int* status) {
     run->reading = false;
   }
   close_handle(&run->out);
-  if (!stop && !run->exited && !run->timed_out) {
+  if (!cut && !run->exited && !run->timed_out) {
     if (WaitForSingleObject(run->proc, as_wait(time_left(run->deadline))) != WAIT_OBJECT_0)
       run->timed_out = true;
   }
@@ -363,10 +363,9 @@ proc_result proc_end(proc_run* run, bool stop, int* status) {
   DWORD code = 1;
   GetExitCodeProcess(run->proc, &code);
   release(run);
-  *status = static_cast<int>(code);
-  if (run->timed_out) return proc_result::timed_out;
-  if (stop) return proc_result::output_cut;
-  return code == kCmdNotFound ? proc_result::not_found : proc_result::finished;
+  if (run->timed_out) return tool_outcome::timed_out;
+  if (cut) return tool_outcome::output_cut;
+  return code == kCmdNotFound ? tool_outcome::not_found : tool_outcome::exited;
 }
 
 bool proc_finds_whole_tree() {

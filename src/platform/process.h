@@ -17,18 +17,31 @@ struct proc_command {
   bool (*passes)(const char* entry);
 };
 
-// How a run ended.
-enum class proc_result {
-  finished,         // the process exited of itself; the status is its exit status
-  killed,           // a signal the plugin did not send ended it (POSIX); the status is the signal
+// How a tool run went: one type from the process module up through the
+// runner to each action and --check. The process module gives how the
+// process ended; the runner adds whether a reply stands, and the runs it did
+// not start.
+enum class tool_outcome {
+  replied,          // a reply line stands (runner)
+  exited,           // it exited of itself; from the runner: no reply line stands
+  killed,           // a signal the plugin did not send ended it (POSIX): no reply
+  output_cut,       // the reader stopped before the output ended; everything it started was ended
+  timed_out,        // the deadline passed first; everything it started was ended
+  no_time,          // the request's time for its tools was spent before this run: not started
+                    // (runner)
   not_found,        // no such program on this node, or it said so the command shell's way
                     // (exit status 127 on POSIX, 9009 from cmd.exe)
-  not_executable,   // found, but this user may not run it (POSIX)
+  not_executable,   // a file of that name is there, but this user may not run it (POSIX)
   could_not_start,  // the system lacked what a start needs (processes, memory, descriptors;
                     // on Windows also the job that holds the tree): nothing ran
-  timed_out,        // the deadline passed first; everything it started was ended
-  output_cut,       // the reader stopped early; everything it started was ended
+  refused,          // a value the command shell would change (a " or %), or a name too
+                    // long for its line: not started (runner, Windows)
 };
+
+// Whether the tool was started and ended (a reply aside).
+inline bool tool_ran(tool_outcome o) {
+  return o <= tool_outcome::timed_out;
+}
 
 // One run, owned by the process module; callers hold only the pointer.
 //   started  proc_start gave it. The process runs with standard input and
@@ -57,11 +70,11 @@ proc_run* proc_start(const proc_command& cmd, int64_t timeout_ms, int64_t grace_
 // ended, -1 when the deadline passed first.
 int64_t proc_read(proc_run* run, char* dst, size_t cap);
 
-// Ends the run: unless stop, waits for the process until the deadline. Then
-// ends every process it started that is still running, also those that left
-// its group, reaps it and frees the handle. *status is the exit status (or
-// the command shell's on Windows) when finished, the signal when killed.
-proc_result proc_end(proc_run* run, bool stop, int* status);
+// Ends the run: once its output has ended (proc_read gave 0), waits for the
+// process until the deadline; before that, the reader has stopped and it is
+// ended now (output_cut). Then ends every process it started that is still
+// running, also those that left its group, reaps it and frees the handle.
+tool_outcome proc_end(proc_run* run);
 
 // Whether every process a tool starts can be found and ended, also one that
 // leaves its process group: false on POSIX without a readable /proc or

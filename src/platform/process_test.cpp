@@ -23,8 +23,7 @@
 namespace {
 
 struct ran {
-  proc_result result = proc_result::could_not_start;
-  int status = -1;
+  tool_outcome result = tool_outcome::could_not_start;
   std::string out;
   bool output_ended = false;  // proc_read gave 0 before the end
   int64_t ms = 0;             // from the start to the end of proc_end
@@ -42,10 +41,9 @@ ran run(const proc_command& cmd, int64_t timeout_ms, int64_t grace_ms,
   int64_t n = 0;
   while (r.out.size() < read_most && (n = proc_read(p, chunk, sizeof chunk)) > 0)
     r.out.append(chunk, static_cast<size_t>(n));
-  bool stop = r.out.size() >= read_most;
-  r.output_ended = !stop && n == 0;
+  r.output_ended = r.out.size() < read_most && n == 0;
   int64_t t1 = monotonic_ms();
-  r.result = proc_end(p, stop, &r.status);
+  r.result = proc_end(p);
   r.ms = monotonic_ms() - t0;
   r.end_ms = monotonic_ms() - t1;
   return r;
@@ -94,8 +92,7 @@ ran run_in_child(const proc_command& cmd, runner how, const std::string& up) {
   }
   int st = 0;
   waitpid(child, &st, 0);
-  r.result = WIFEXITED(st) ? static_cast<proc_result>(WEXITSTATUS(st)) : proc_result::killed;
-  r.status = 0;
+  r.result = WIFEXITED(st) ? static_cast<tool_outcome>(WEXITSTATUS(st)) : tool_outcome::killed;
   while (children_left() > 0 && monotonic_ms() - t0 < 5000) usleep(1000);
   r.ms = monotonic_ms() - t0;
   return r;
@@ -112,7 +109,7 @@ class Process : public ::testing::Test {
 constexpr int64_t kLongMs = 1500;
 
 TEST_F(Process, HowARunEnds) {
-  using enum proc_result;
+  using enum tool_outcome;
   const std::string fake = FAKE_TOOL_PATH;
   const std::string up = dir_.at("up");
   struct {
@@ -121,54 +118,53 @@ TEST_F(Process, HowARunEnds) {
     int64_t timeout_ms, grace_ms;
     size_t read_most;  // bytes read before the reader stops
     runner how;
-    proc_result result;
-    int status;       // when finished or killed
+    tool_outcome result;
     std::string out;  // the output, or its start for a flood
     bool output_ended;
     int64_t at_least_ms, most_ms;  // from the start, or from the kill of a killed runner
   } cases[] = {
-      {"normal run", "echo hi; exit 3", 5000, 100, 64, runner::here, finished, 3, "hi\n", true, 0,
+      {"normal run", "echo hi; exit 3", 5000, 100, 64, runner::here, exited, "hi\n", true, 0,
        kLongMs},
-      {"silence", "exec sleep 5", 50, 100, 64, runner::here, timed_out, 0, "", false, 50, kLongMs},
+      {"silence", "exec sleep 5", 50, 100, 64, runner::here, timed_out, "", false, 50, kLongMs},
       {"flood ignoring SIGPIPE", "trap '' PIPE; while :; do echo xxxx; done", 5000, 100, 65536,
-       runner::here, output_cut, 0, "xxxx\nxxxx\n", false, 0, kLongMs},
+       runner::here, output_cut, "xxxx\nxxxx\n", false, 0, kLongMs},
       // A trap set after the deadline would prove nothing: a loaded machine
       // gets to it within the second.
-      {"SIGTERM ignored", "trap '' TERM; exec sleep 5", 1000, 200, 64, runner::here, timed_out, 0,
-       "", false, 1200, 1200 + kLongMs},
-      {"stopped process", "kill -STOP $$; sleep 5", 50, 2000, 64, runner::here, timed_out, 0, "",
+      {"SIGTERM ignored", "trap '' TERM; exec sleep 5", 1000, 200, 64, runner::here, timed_out, "",
+       false, 1200, 1200 + kLongMs},
+      {"stopped process", "kill -STOP $$; sleep 5", 50, 2000, 64, runner::here, timed_out, "",
        false, 50, kLongMs},
-      {"helper holding the output", "sleep 5 & echo reply", 5000, 100, 64, runner::here, finished,
-       0, "reply\n", true, 0, kLongMs},
+      {"helper holding the output", "sleep 5 & echo reply", 5000, 100, 64, runner::here, exited,
+       "reply\n", true, 0, kLongMs},
       {"double fork", "(setsid sleep 5 >/dev/null &); echo reply", 5000, 100, 64, runner::here,
-       finished, 0, "reply\n", true, 0, kLongMs},
+       exited, "reply\n", true, 0, kLongMs},
       {"detached helper of a hung tool",
        "setsid sh -c 'trap \"\" TERM; : >\"" + up + "\"; sleep 5' >/dev/null & until [ -e '" + up +
            "' ]; do sleep 0.01; done; exec sleep 5",
-       1000, 100, 64, runner::here, timed_out, 0, "", false, 1100, 1100 + kLongMs},
+       1000, 100, 64, runner::here, timed_out, "", false, 1100, 1100 + kLongMs},
       // A deadline the reply surely comes before, even on a loaded machine.
       {"lingering after a complete reply", "echo '{\"ok\":true}'; exec >&-; sleep 5", 500, 100, 64,
-       runner::here, timed_out, 0, "{\"ok\":true}\n", true, 500, kLongMs},
+       runner::here, timed_out, "{\"ok\":true}\n", true, 500, kLongMs},
       {"a reply, then silence with the output open", "echo '{\"ok\":true}'; exec sleep 5", 500, 100,
-       64, runner::here, timed_out, 0, "{\"ok\":true}\n", false, 500, kLongMs},
+       64, runner::here, timed_out, "{\"ok\":true}\n", false, 500, kLongMs},
       {"an unterminated last line", "printf '{\"auth_url\":\"https://half'", 5000, 100, 64,
-       runner::here, finished, 0, "{\"auth_url\":\"https://half", true, 0, kLongMs},
+       runner::here, exited, "{\"auth_url\":\"https://half", true, 0, kLongMs},
       {"killed by a signal after half a line", "printf '{\"ok\":tr'; kill -9 $$", 5000, 100, 64,
-       runner::here, killed, 9, "{\"ok\":tr", true, 0, kLongMs},
+       runner::here, killed, "{\"ok\":tr", true, 0, kLongMs},
       {"SIGCHLD ignored by the plugin's parent", "echo hi", 5000, 100, 64, runner::sigchld_ignored,
-       finished, 0, "hi\n", true, 0, kLongMs},
+       exited, "hi\n", true, 0, kLongMs},
       {"no process may be started", "echo hi", 5000, 100, 64, runner::process_limit,
-       could_not_start, 0, "", false, 0, kLongMs},
+       could_not_start, "", false, 0, kLongMs},
       {"the plugin killed, a child and a grandchild left",
        "sh -c 'sleep 300 & : >\"" + up + "\"; exec sleep 301' & exec sleep 302", 60000, 2000, 64,
-       runner::killed, killed, 0, "", false, 0, 1000},
+       runner::killed, killed, "", false, 0, 1000},
       // Each level in a session of its own, so only a walk of the tree finds it.
       {"a chain 2000 deep, ignoring SIGTERM",
        "FAKE_IGNORE_TERM=1 FAKE_CHAIN=2000 exec '" + fake + "'", 0, 100, 7, runner::here,
-       output_cut, 0, "bottom\n", false, 0, INT64_MAX},
+       output_cut, "bottom\n", false, 0, INT64_MAX},
       {"a fork bomb of 400 sessions, ignoring SIGTERM",
        "FAKE_IGNORE_TERM=1 FAKE_BOMB=400 exec '" + fake + "'", 0, 100, 5, runner::here, output_cut,
-       0, "full\n", false, 0, INT64_MAX},
+       "full\n", false, 0, INT64_MAX},
   };
   for (const auto& c : cases) {
     std::filesystem::remove(up);
@@ -186,7 +182,6 @@ TEST_F(Process, HowARunEnds) {
     // A flood is checked by its start.
     EXPECT_EQ(c.result == output_cut ? r.out.substr(0, c.out.size()) : r.out, c.out) << c.what;
     EXPECT_EQ(r.output_ended, c.output_ended) << c.what;
-    EXPECT_EQ(r.result == finished || r.result == killed ? r.status : 0, c.status) << c.what;
     EXPECT_GE(r.ms, c.at_least_ms) << c.what;
     EXPECT_LT(r.ms, c.most_ms) << c.what;
     // The plugin waits the grace and 1 s more for a tree to end (a loaded
@@ -212,19 +207,19 @@ TEST_F(Process, HowAProgramIsFound) {
   struct {
     std::string name;
     std::string path;  // PATH; "<unset>" removes it
-    proc_result result;
+    tool_outcome result;
     std::string out;
   } cases[] = {
-      {dir + "/tool", "/nonexistent", proc_result::finished, "found a b\n"},
-      {"tool", "/nonexistent:" + dir, proc_result::finished, "found a b\n"},
-      {"tool", dir + "/loop:" + dir + "/unrunnable:" + dir, proc_result::finished, "found a b\n"},
-      {"tool", "", proc_result::not_found, ""},
-      {"tool", dir + "/loop", proc_result::not_found, ""},
-      {"true", "<unset>", proc_result::finished, ""},
-      {dir + "/plain/x", "", proc_result::not_found, ""},
-      {dir + "/plain", "", proc_result::finished, "no-hash-bang a b\n"},
-      {dir + "/unrunnable", "", proc_result::not_executable, ""},
-      {"unrunnable", dir, proc_result::not_executable, ""},
+      {dir + "/tool", "/nonexistent", tool_outcome::exited, "found a b\n"},
+      {"tool", "/nonexistent:" + dir, tool_outcome::exited, "found a b\n"},
+      {"tool", dir + "/loop:" + dir + "/unrunnable:" + dir, tool_outcome::exited, "found a b\n"},
+      {"tool", "", tool_outcome::not_found, ""},
+      {"tool", dir + "/loop", tool_outcome::not_found, ""},
+      {"true", "<unset>", tool_outcome::exited, ""},
+      {dir + "/plain/x", "", tool_outcome::not_found, ""},
+      {dir + "/plain", "", tool_outcome::exited, "no-hash-bang a b\n"},
+      {dir + "/unrunnable", "", tool_outcome::not_executable, ""},
+      {"unrunnable", dir, tool_outcome::not_executable, ""},
   };
   const std::string saved_path = getenv("PATH");
   for (const auto& c : cases) {
@@ -243,13 +238,12 @@ TEST_F(Process, OneRunAtATime) {
   proc_run* first = proc_start(cmd, 5000, 100);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(proc_start(cmd, 5000, 100), nullptr);
-  int status = 0;
-  EXPECT_EQ(proc_end(first, true, &status), proc_result::output_cut);
+  EXPECT_EQ(proc_end(first), tool_outcome::output_cut);
   proc_run* next = proc_start(cmd, 50, 100);
   ASSERT_NE(next, nullptr);
   char c;
   EXPECT_EQ(proc_read(next, &c, 1), -1);
-  EXPECT_EQ(proc_end(next, true, &status), proc_result::timed_out);
+  EXPECT_EQ(proc_end(next), tool_outcome::timed_out);
 }
 
 // A tool runs as the plugin's user: it must not read the node password from

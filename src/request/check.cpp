@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "actions/cli_answers.h"
 #include "cgi/respond.h"
 #include "platform/node_info.h"
 #include "platform/platform.h"
@@ -210,45 +211,59 @@ void check_sign_in(report* r, const status_rec& rec) {
   fact_flag(r, "expired", "  expired", rec.expired != 0);
 }
 
-void check_login_cli(report* r, const status_rec& rec, const cli_answer& answer, const char* user) {
-  const char* name = login_bin();
-  char where[kPathCap];
-  find_command(name, where, sizeof where);
-  fact(r, "login_cli", "login CLI", name);
-  fact(r, "login_cli_from", "  from",
-       env_setting("QUORIN_LOGIN_BIN") != nullptr ? "QUORIN_LOGIN_BIN" : "default name");
-  fact(r, "login_cli_found_at", "  found at", where);
-  fact(r, "login_cli_answer", "  --status answer", answer.reply);
-  fact_flag(r, "login_cli_timed_out", "  timed out", answer.timed_out);
+// A CLI's name, where it comes from, and where the runs would find it.
+command_place check_cli_place(report* r, const char* key, const char* label, const char* name,
+                              const char* variable) {
+  char where[kPathCap], key_from[32], key_at[32];
+  command_place place = locate_command(name, where, sizeof where);
+  if (place == command_place::cannot_tell) copy_cut(where, sizeof where, "cannot tell");
+  format_cut(key_from, sizeof key_from, "%s_from", key);
+  format_cut(key_at, sizeof key_at, "%s_found_at", key);
+  fact(r, key, label, name);
+  fact(r, key_from, "  from", env_setting(variable) != nullptr ? variable : "default name");
+  fact(r, key_at, "  found at", where);
+  return place;
+}
 
+// The outcome of the login CLI's --status run, as a status request has it.
+void check_login_cli(report* r, const status_rec& rec, const char* user) {
+  static const char* const kOutcome[] = {
+      "answered", "no JSON line", "ended by a signal", "output cut",      "timed out",
+      "not run",  "not found",    "not executable",    "could not start", "not run"};
+  const char* name = login_bin();
+  check_cli_place(r, "login_cli", "login CLI", name, "QUORIN_LOGIN_BIN");
+  fact_flag(r, "cli_present", "  present", rec.cli_present != 0);
+  fact(r, "login_cli_outcome", "  --status run", kOutcome[static_cast<int>(rec.cli_outcome)]);
+  fact(r, "login_cli_answer", "  --status answer", rec.cli_reply);
+  fact_flag(r, "login_cli_timed_out", "  timed out", rec.cli_outcome == tool_outcome::timed_out);
+
+  if (rec.cli_outcome == tool_outcome::replied) return;
   const char* path = env_get("PATH");
-  if (!rec.cli_present) {
+  char detail[2 * kPathCap + 128];
+  if (rec.cli_outcome == tool_outcome::not_found) {
     note(r, true,
-         "%s (%s): install TELLUMAR CODE, set QUORIN_LOGIN_BIN to its full path, or add its "
-         "folder to PATH (now %s)",
-         rec.cli_error, name, path != nullptr ? path : "not set");
-  } else if (answer.timed_out) {
+         "the login CLI is not on this node (%s): install TELLUMAR CODE, set QUORIN_LOGIN_BIN to "
+         "its full path, or add its folder to PATH (now %s)",
+         name, path != nullptr ? path : "not set");
+  } else if (why_no_reply(cli::login, rec.cli_outcome, status_timeout(), detail, sizeof detail)) {
+    note(r, true, "%s", detail);  // what a sign-in would answer, in the same words
+  } else {
     note(r, true,
-         "the login CLI %s did not answer --status within %d s: run \"%s --status\" as %s to "
-         "see where it hangs",
-         name, tool_timeout(), name, user);
-  } else if (answer.reply[0] == '\0') {
-    note(r, true,
-         "the login CLI %s answered --status without a JSON line: check that it is the login "
-         "CLI (docs/login-cli-protocol.md) and run \"%s --status\" as %s",
-         name, name, user);
+         "%s when asked --status: run \"%s --status\" as %s to see why "
+         "(docs/login-cli-protocol.md says what it must answer)",
+         detail, name, user);
   }
 }
 
 void check_refresh_cli(report* r) {
   const char* name = refresh_bin();
-  char where[kPathCap];
-  bool found = find_command(name, where, sizeof where);
-  fact(r, "refresh_cli", "refresh CLI", name);
-  fact(r, "refresh_cli_from", "  from",
-       env_setting("QUORIN_REFRESH_BIN") != nullptr ? "QUORIN_REFRESH_BIN" : "default name");
-  fact(r, "refresh_cli_found_at", "  found at", where);
-  if (!found) {
+  command_place place =
+      check_cli_place(r, "refresh_cli", "refresh CLI", name, "QUORIN_REFRESH_BIN");
+  if (place == command_place::not_executable) {
+    char detail[2 * kPathCap + 128];
+    why_no_reply(cli::refresh, tool_outcome::not_executable, 0, detail, sizeof detail);
+    note(r, false, "%s; until then tokens cannot be renewed", detail);
+  } else if (place != command_place::found) {
     note(r, false,
          "the refresh CLI %s is not found, so tokens cannot be renewed: install TELLUMAR CODE, "
          "set QUORIN_REFRESH_BIN to its full path, or add its folder to PATH",
@@ -391,8 +406,7 @@ int run_check(bool json) {
   // One collection, as a status request makes it: the file, the login CLI's
   // answer within the deadline, the named accounts.
   status_rec rec;
-  cli_answer answer{};
-  collect_status_at(&rec, "", now_seconds(), &answer);
+  collect_status(&rec, "");
 
   check_home(&r, user);
   fact(&r, "credentials_path", "credentials file", rec.credentials_path);
@@ -411,7 +425,7 @@ int run_check(bool json) {
   fact(&r, "accounts_dir", "accounts folder", accounts);
   fact_num(&r, "account_count", "  accounts", rec.account_count, count);
 
-  check_login_cli(&r, rec, answer, user);
+  check_login_cli(&r, rec, user);
   check_refresh_cli(&r);
   check_process_tree(&r);
   check_settings(&r);

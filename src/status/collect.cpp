@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/node_info.h"
 #include "platform/platform.h"
 #include "status/locations.h"
 #include "status/scan_creds.h"
@@ -45,42 +46,41 @@ void read_credentials(status_rec* rec, const char* name) {
   free(text);
 }
 
+// Bounded on its own: a hung login CLI holds a status read (and the hub's
+// polls) for status_timeout() seconds at most.
 tool_run start_login_status(const char* name) {
   tool_args args;
   status_args(name, &args);
-  return start_capture(login_bin(), args);
+  return start_capture(login_bin(), args, status_timeout());
+}
+
+// Whether the login CLI is on this node: a run that started it says so; one
+// that never started anything says nothing, and the runs' search tells.
+bool cli_on_node(tool_outcome how) {
+  char place[kPathCap];
+  return tool_ran(how) || how == tool_outcome::not_executable ||
+         (how != tool_outcome::not_found &&
+          locate_command(login_bin(), place, sizeof place) != command_place::not_found);
 }
 
 // The login CLI's own view: it may raise the flags, never lower them.
-void merge_login_status(status_rec* rec, tool_run* run, cli_answer* answer) {
+void merge_login_status(status_rec* rec, tool_run* run) {
   buf capture{};
-  int ran = finish_capture(run, &capture);
-  if (answer != nullptr) {
-    answer->timed_out = run->timed_out;
-    answer->reply[0] = '\0';
-  }
-  if (ran <= 0) {
-    copy_cut(rec->cli_error, sizeof rec->cli_error,
-             ran == -1 ? "the login CLI is not on this node" : "could not start the login CLI");
-  } else {
-    rec->cli_present = 1;
-    if (const char* line = last_json_line(&capture)) {
-      const char* end = capture.data + capture.len;
-      if (answer != nullptr) {
-        size_t len = strcspn(line, "\r\n");
-        if (len >= sizeof answer->reply) len = sizeof answer->reply - 1;
-        memcpy(answer->reply, line, len);
-        answer->reply[len] = '\0';
-      }
-      if (json_bool_field(line, end, "logged_in", 0)) rec->logged_in = 1;
-      if (json_bool_field(line, end, "has_refresh", 0)) rec->has_refresh = 1;
-      rec->pending = json_bool_field(line, end, "pending", 0);
-      int64_t expires = json_num_field(line, end, "expires_at");
-      if (expires > 0) rec->expires_at = expires;
-      char account[96] = "";
-      json_str_field(line, end, "account", account, sizeof account);
-      if (account[0] != '\0') copy_cut(rec->account, sizeof rec->account, account);
-    }
+  rec->cli_outcome = finish_capture(run, &capture);
+  rec->cli_present = cli_on_node(rec->cli_outcome);
+  if (rec->cli_outcome == tool_outcome::replied) {
+    const char* line = last_json_line(&capture);
+    const char* end = capture.data + capture.len;
+    copy_cut(rec->cli_reply, sizeof rec->cli_reply, line);
+    rec->cli_reply[strcspn(rec->cli_reply, "\r\n")] = '\0';
+    if (json_bool_field(line, end, "logged_in", 0)) rec->logged_in = 1;
+    if (json_bool_field(line, end, "has_refresh", 0)) rec->has_refresh = 1;
+    rec->pending = json_bool_field(line, end, "pending", 0);
+    int64_t expires = json_num_field(line, end, "expires_at");
+    if (expires > 0) rec->expires_at = expires;
+    char account[96] = "";
+    json_str_field(line, end, "account", account, sizeof account);
+    if (account[0] != '\0') copy_cut(rec->account, sizeof rec->account, account);
   }
   buf_free(&capture);
 }
@@ -136,7 +136,7 @@ int collect_status(status_rec* rec, const char* name) {
   return collect_status_at(rec, name, now_seconds());
 }
 
-int collect_status_at(status_rec* rec, const char* name, int64_t now, cli_answer* answer) {
+int collect_status_at(status_rec* rec, const char* name, int64_t now) {
   memset(rec, 0, sizeof *rec);
   read_credentials(rec, name);
 
@@ -146,7 +146,7 @@ int collect_status_at(status_rec* rec, const char* name, int64_t now, cli_answer
   tool_run cli = start_login_status(name);
   read_profile(rec);
   list_accounts(rec, now);
-  merge_login_status(rec, &cli, answer);
+  merge_login_status(rec, &cli);
 
   char marker[kPathCap];
   pending_marker(name, marker);

@@ -8,15 +8,9 @@
 // expiry, and the named-account listing. Always returns 1.
 int collect_status(status_rec* rec, const char* name);
 
-// How the login CLI's status run went, beyond what the record keeps.
-struct cli_answer {
-  bool timed_out;   // ended at its deadline
-  char reply[512];  // its reply line up to the line's end, cut; empty when none
-};
-
 // collect_status with the moment every expiry is measured from (seconds since
-// the Unix epoch) given instead of read from the clock; fills answer when given.
-int collect_status_at(status_rec* rec, const char* name, int64_t now, cli_answer* answer = nullptr);
+// the Unix epoch) given instead of read from the clock.
+int collect_status_at(status_rec* rec, const char* name, int64_t now);
 
 // Whether a stored expiry is in milliseconds: above 100,000,000,000.
 bool expiry_in_ms(int64_t expires_at);

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/process.h"
+
 inline constexpr int kMaxAccounts = 64;
 
 // One named-account entry of the listing.
@@ -30,7 +32,10 @@ struct status_rec {
   char profile_file[1024];
   char subscription[64];
   char scopes[256];
-  char cli_error[512];     // why the login CLI was not run; not part of the document
+  // How the login CLI's --status run went, and its reply line up to the
+  // line's end, cut; neither is part of the document.
+  tool_outcome cli_outcome;
+  char cli_reply[512];
   int64_t expires_at;      // as stored: milliseconds or seconds; 0 when unknown
   int64_t expires_in_sec;  // 0 when no expiry or not logged in
   account_rec accounts[kMaxAccounts];

@@ -2,60 +2,41 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
-#include "support/cut.h"
-
 namespace {
 
-// Appends text to line at *at, cutting what does not fit.
-void append(char* line, size_t* at, const char* text) {
-  copy_cut(line + *at, kLineCap - *at, text);
-  *at += strlen(line + *at);
+bool shell_reads(const char* value) {
+  return strpbrk(value, "\"%") != nullptr;
+}
+
+// Appends n bytes of text at *at when they fit with the NUL.
+bool append(char* line, size_t* at, const char* text, size_t n) {
+  if (n >= kLineCap - *at) return false;
+  memcpy(line + *at, text, n);
+  *at += n;
+  line[*at] = '\0';
+  return true;
+}
+
+// value in double quotes. The C runtime reads backslashes before a quote as
+// escapes: those before the closing one are doubled, so they stand.
+bool append_quoted(char* line, size_t* at, const char* value) {
+  size_t n = strlen(value), backslashes = 0;
+  while (backslashes < n && value[n - 1 - backslashes] == '\\') backslashes++;
+  return !shell_reads(value) && append(line, at, "\"", 1) && append(line, at, value, n) &&
+         append(line, at, value + n - backslashes, backslashes) && append(line, at, "\"", 1);
 }
 
 }  // namespace
 
-void shell_quote_into(const char* value, char* dst, size_t cap) {
-  size_t i = 0;
-  dst[i++] = '"';
-  for (const char* p = value ? value : ""; *p != '\0'; p++) {
-    if (shell_escapes(static_cast<unsigned char>(*p))) {
-      if (i + 3 >= cap) break;
-      dst[i++] = '\\';
-    } else if (i + 2 >= cap) {
-      break;
-    }
-    dst[i++] = *p;
-  }
-  dst[i++] = '"';
-  dst[i] = '\0';
-}
-
-bool tool_fits(const char* tool) {
-  size_t quoted = 2;
-  for (const char* p = tool; *p != '\0'; p++)
-    quoted += shell_escapes(static_cast<unsigned char>(*p)) ? 2 : 1;
-  return quoted < kQuotedToolCap;
-}
-
 bool command_line(const char* tool, const tool_args& args, char line[kLineCap]) {
-  if (!tool_fits(tool)) return false;
-  if (!kShellQuotesQuote) {
-    if (strchr(tool, '"') != nullptr) return false;
-    for (int i = 0; i < args.count; i++)
-      if (args.quoted[i] && strchr(args.word[i], '"') != nullptr) return false;
+  size_t at = 0;
+  bool fits = append_quoted(line, &at, tool) && at < kQuotedToolCap;
+  for (int i = 0; fits && i < args.count; i++) {
+    const char* word = args.word[i];
+    fits = append(line, &at, " ", 1) && (args.quoted[i] ? append_quoted(line, &at, word)
+                                                        : append(line, &at, word, strlen(word)));
   }
-  shell_quote_into(tool, line, kQuotedToolCap);
-  size_t at = strlen(line);
-  for (int i = 0; i < args.count; i++) {
-    append(line, &at, " ");
-    if (args.quoted[i] && at + 3 <= kLineCap) {
-      shell_quote_into(args.word[i], line + at, kLineCap - at);
-      at += strlen(line + at);
-    } else {
-      append(line, &at, args.word[i]);
-    }
-  }
-  append(line, &at, kNullStderr);
-  return true;
+  fits = fits && append(line, &at, " 2>NUL", 6);
+  if (!fits) line[0] = '\0';
+  return fits;
 }

@@ -1,25 +1,19 @@
-// The command shell's line for a tool run: the quoted tool name, the words,
-// the standard error redirection.
+// The command shell's line for a tool run on Windows: the quoted tool name,
+// the words (values in double quotes), the standard error redirection. Only
+// the Windows program is built with it (the fuzz targets too, to check it).
 #pragma once
 
 #include <cstddef>
 
 #include "tool/tool_args.h"
 
-// The command shell's line, and the quoted tool name at its start.
+// The line's area, and the part of it the quoted tool name may take.
 inline constexpr size_t kLineCap = 4096;
 inline constexpr size_t kQuotedToolCap = 512;
 
-// Writes value in double quotes into dst (cap >= 3), escaping what the shell
-// would read inside them; a value that does not fit is cut, always closed.
-void shell_quote_into(const char* value, char* dst, size_t cap);
-
-// Whether the quoted tool fits its area. One that does not is never run:
-// cut, it could name another program.
-bool tool_fits(const char* tool);
-
-// The command shell's line for tool and args: the quoted tool, the words
-// (quoted where marked), the standard error redirection. False, and nothing
-// written, when the quoted tool does not fit its area, or a quoted value holds
-// a double quote where the shell cannot take one (Windows).
+// Writes the line for tool and args into line. False, and line empty, when
+// the tool or a quoted value holds a double quote or a percent sign (cmd.exe
+// reads both inside quotes, and no escape helps there), or the quoted tool
+// does not fit its part: nothing is ever cut, as a cut value could name
+// another file.
 bool command_line(const char* tool, const tool_args& args, char line[kLineCap]);

@@ -5,7 +5,9 @@
 
 #include "platform/platform.h"
 #include "support/decimal.h"
+#ifdef _WIN32
 #include "tool/command_line.h"
+#endif
 #include "tool/tool_env.h"
 
 namespace {
@@ -39,6 +41,11 @@ int tool_timeout() {
   return whole ? static_cast<int>(seconds) : kToolTimeoutDefault;
 }
 
+int status_timeout() {
+  int seconds = tool_timeout();
+  return seconds > 0 && seconds < kStatusTimeout ? seconds : kStatusTimeout;
+}
+
 void tool_budget_start() {
   tool_budget_start_ms(int64_t{tool_timeout()} * 1000);
 }
@@ -47,40 +54,30 @@ void tool_budget_start_ms(int64_t ms) {
   g_budget_end = ms > 0 ? monotonic_ms() + ms : 0;
 }
 
-int64_t tool_budget_left() {
-  if (g_budget_end < 0) tool_budget_start();
-  if (g_budget_end == 0) return -1;
-  return std::max<int64_t>(0, g_budget_end - monotonic_ms());
-}
-
 tool_run::tool_run(tool_run&& other) noexcept
-    : proc(other.proc), early(other.early), timed_out(other.timed_out) {
+    : proc(other.proc), outcome(other.outcome), seconds(other.seconds) {
   other.proc = nullptr;
 }
 
 tool_run::~tool_run() {
-  int status;
-  if (proc != nullptr) proc_end(proc, true, &status);
+  if (proc != nullptr) proc_end(proc);
 }
 
-tool_run start_capture(const char* tool, const tool_args& args) {
+tool_run start_capture(const char* tool, const tool_args& args, int most_s) {
   tool_run run;
-  if (tool == nullptr || tool[0] == '\0') return run;
-  if (!tool_fits(tool)) {
-    run.early = -1;
+  if (g_budget_end < 0) tool_budget_start();
+  // Milliseconds it may take; -1: no deadline.
+  int64_t limit = g_budget_end == 0 ? -1 : std::max<int64_t>(0, g_budget_end - monotonic_ms());
+  if (limit == 0) {
+    run.outcome = tool_outcome::no_time;
     return run;
   }
-  int64_t left = tool_budget_left();
-  if (left == 0) {
-    // The request has no time left: the run counts as one the deadline ended.
-    run.early = 1;
-    run.timed_out = true;
-    return run;
-  }
+  if (most_s > 0 && (limit < 0 || limit > most_s * int64_t{1000})) limit = most_s * int64_t{1000};
+  run.seconds = limit < 0 ? 0 : static_cast<int>((limit + 999) / 1000);
 #ifdef _WIN32
   char line[kLineCap];
   if (!command_line(tool, args, line)) {
-    run.early = -1;  // a value the command shell could not be handed as it stands
+    run.outcome = tool_outcome::refused;
     return run;
   }
   proc_command cmd{nullptr, line, reaches_tools};
@@ -89,7 +86,7 @@ tool_run start_capture(const char* tool, const tool_args& args) {
   for (int i = 0; i < args.count; i++) argv[i + 1] = args.word[i];
   proc_command cmd{argv, nullptr, reaches_tools};
 #endif
-  run.proc = proc_start(cmd, left < 0 ? 0 : left, kToolGraceMs);
+  run.proc = proc_start(cmd, limit < 0 ? 0 : limit, kToolGraceMs);
   return run;
 }
 
@@ -99,10 +96,9 @@ namespace {
 // up to a line feed or 2047 bytes, each counted up to its first NUL byte.
 constexpr size_t kPieceMax = 2047;
 
-enum class read_end { output_ended, bound_reached, deadline };
-
-// Reads the run's output into capture up to the bound.
-read_end read_output(proc_run* proc, buf* capture) {
+// Reads the run's output into capture until it ends, the deadline passes or
+// the bound is reached.
+void read_output(proc_run* proc, buf* capture) {
   char in[4 * kPieceMax];
   size_t start = 0, end = 0, total = 0;
   bool eof = false;
@@ -115,17 +111,17 @@ read_end read_output(proc_run* proc, buf* capture) {
     if (n > 0) {
       size_t len = strnlen(in + start, n);
       total += len;
-      if (total > kCaptureMax) return read_end::bound_reached;  // the rest is never read
+      if (total > kCaptureMax) return;  // the rest is never read
       buf_add(capture, in + start, len);
       start += n;
       continue;
     }
-    if (eof) return read_end::output_ended;
+    if (eof) return;
     memmove(in, in + start, have);
     start = 0;
     end = have;
     int64_t got = proc_read(proc, in + end, sizeof in - end);
-    if (got < 0) return read_end::deadline;
+    if (got < 0) return;
     if (got == 0) eof = true;
     end += static_cast<size_t>(got);
   }
@@ -136,12 +132,6 @@ void trim_capture(buf* capture) {
     capture->data[--capture->len] = '\0';
 }
 
-void drop_capture(buf* capture) {
-  if (capture->data == nullptr) return;
-  capture->len = 0;
-  capture->data[0] = '\0';
-}
-
 // Whether the capture's reply line has its line feed.
 bool reply_complete(const buf* capture) {
   const char* line = last_json_line(capture);
@@ -150,42 +140,29 @@ bool reply_complete(const buf* capture) {
 
 }  // namespace
 
-int finish_capture(tool_run* run, buf* capture) {
-  if (run->proc == nullptr) return run->early;
-  read_end how = read_output(run->proc, capture);
-  int status = 0;
-  proc_result result = proc_end(run->proc, how != read_end::output_ended, &status);
+tool_outcome finish_capture(tool_run* run, buf* capture) {
+  if (run->proc == nullptr) return run->outcome;
+  read_output(run->proc, capture);
+  tool_outcome how = proc_end(run->proc);
   run->proc = nullptr;
   // The reply: the last line that starts with "{", whole when the tool
-  // exited of itself after its output ended; else only with its line feed.
-  bool reply_stands = true;
-  switch (result) {
-    case proc_result::not_found:
-      trim_capture(capture);
-      return -1;
-    case proc_result::could_not_start:
-      return 0;
-    case proc_result::finished:
-    case proc_result::not_executable:
-      break;
-    case proc_result::killed:
-      reply_stands = false;  // a signal cut it short, whatever it wrote
-      break;
-    case proc_result::timed_out:
-      // A whole reply written before the deadline stands, however long the tool lingered.
-      run->timed_out = !reply_complete(capture);
-      reply_stands = !run->timed_out;
-      break;
-    case proc_result::output_cut:
-      reply_stands = reply_complete(capture);
-      break;
+  // exited of itself after its output ended, else only with its line feed
+  // (however long the tool lingered); never after a signal's end.
+  bool reply = how == tool_outcome::exited ? last_json_line(capture) != nullptr
+               : how == tool_outcome::timed_out || how == tool_outcome::output_cut
+                   ? reply_complete(capture)
+                   : false;
+  if (reply) {
+    trim_capture(capture);
+    how = tool_outcome::replied;
+  } else {
+    buf_free(capture);
   }
-  if (!reply_stands) drop_capture(capture);
-  trim_capture(capture);
-  return 1;
+  run->outcome = how;
+  return how;
 }
 
-int run_capture(const char* tool, const tool_args& args, buf* capture) {
+tool_outcome run_capture(const char* tool, const tool_args& args, buf* capture) {
   tool_run run = start_capture(tool, args);
   return finish_capture(&run, capture);
 }

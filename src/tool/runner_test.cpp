@@ -8,7 +8,6 @@
 
 #include "platform/platform.h"
 #include "test_support.h"
-#include "tool/command_line.h"
 
 #ifdef _WIN32
 #include <filesystem>
@@ -53,18 +52,21 @@ TEST(LastJsonLine, FindsTheLastLineStartingWithABrace) {
   EXPECT_EQ(last_json_line(&empty), nullptr);
 }
 
+// A status read's run has 10 s at most, within the request's deadline.
 TEST(ToolTimeout, ReadsWholeSecondsElse45) {
   struct {
     const char* value;  // null: unset
-    int seconds;
+    int seconds, status_seconds;
   } cases[] = {
-      {nullptr, 45}, {"", 45},    {"0", 0},         {"7", 7},
-      {"045", 45},   {"abc", 45}, {"-1", 45},       {" 5", 45},
-      {"5s", 45},    {"2.5", 45}, {"86400", 86400}, {"99999999999", 1000000},
+      {nullptr, 45, 10}, {"", 45, 10},    {"0", 0, 10},         {"7", 7, 7},
+      {"045", 45, 10},   {"abc", 45, 10}, {"-1", 45, 10},       {" 5", 45, 10},
+      {"5s", 45, 10},    {"2.5", 45, 10}, {"86400", 86400, 10}, {"99999999999", 1000000, 10},
+      {"10", 10, 10},    {"1", 1, 1},
   };
   for (const auto& c : cases) {
     set_env("QUORIN_TOOL_TIMEOUT", c.value);
     EXPECT_EQ(tool_timeout(), c.seconds) << (c.value ? c.value : "(unset)");
+    EXPECT_EQ(status_timeout(), c.status_seconds) << (c.value ? c.value : "(unset)");
   }
   set_env("QUORIN_TOOL_TIMEOUT", nullptr);
 }
@@ -78,6 +80,7 @@ class Runner : public ::testing::Test {
 };
 
 TEST_F(Runner, WhatARunGives) {
+  using enum tool_outcome;
   tool_args none, spaced;
   status_args("a b", &spaced);
   struct {
@@ -86,44 +89,44 @@ TEST_F(Runner, WhatARunGives) {
     std::string tool;  // when there is no script
     const tool_args* args;
     int64_t budget_ms;
-    int result;
-    const char* capture;  // null: nothing appended
-    bool timed_out;
+    tool_outcome outcome;
+    const char* capture;  // null: none kept (freed, or never started)
   } cases[] = {
       {"reply, stderr, exit status",
-       "printf 'progress\\n{\"ok\":true}\\r\\n \\t\\n'; echo oops >&2; exit 3", "", &none, 0, 1,
-       "progress\n{\"ok\":true}", false},
-      {"words as they stand", "for a in \"$@\"; do printf '[%s]' \"$a\"; done", "", &spaced, 0, 1,
-       "[--status][--name][a b]", false},
-      {"no output", "exit 0", "", &none, 0, 1, nullptr, false},
-      {"not on this node", "", "/nonexistent/quorin-tool", &none, 0, -1, nullptr, false},
-      {"a wrapper whose program is missing", "exit 127", "", &none, 0, -1, nullptr, false},
-      {"no name", "", "", &none, 0, 0, nullptr, false},
+       "printf 'progress\\n{\"ok\":true}\\r\\n \\t\\n'; echo oops >&2; exit 3", "", &none, 0,
+       replied, "progress\n{\"ok\":true}"},
+      {"words as they stand", "printf '{'; for a in \"$@\"; do printf '[%s]' \"$a\"; done", "",
+       &spaced, 0, replied, "{[--status][--name][a b]"},
+      {"no output", "exit 0", "", &none, 0, exited, nullptr},
+      {"output without a reply", "echo progress", "", &none, 0, exited, nullptr},
+      {"not on this node", "", "/nonexistent/quorin-tool", &none, 0, not_found, nullptr},
+      {"no name", "", "", &none, 0, not_found, nullptr},
+      {"a wrapper whose program is missing", "exit 127", "", &none, 0, not_found, nullptr},
       // The bound at its edge: pieces are counted up to a line feed or 2047 bytes.
       {"exactly 256 KiB, the reply last",
-       "head -c 262131 /dev/zero | tr '\\0' x; echo; echo '{\"ok\":true}'", "", &none, 0, 1,
-       "<262143 bytes>", false},
+       "head -c 262131 /dev/zero | tr '\\0' x; echo; echo '{\"ok\":true}'", "", &none, 0, replied,
+       "<262143 bytes>"},
       {"one byte more: cut before the reply",
-       "head -c 262132 /dev/zero | tr '\\0' x; echo; echo '{\"ok\":true}'", "", &none, 0, 1, "",
-       false},
-      {"a whole reply, then hung", "echo '{\"ok\":true}'; exec sleep 5", "", &none, 500, 1,
-       "{\"ok\":true}", false},
-      {"half a reply, then hung", "printf '{\"ok\":tr'; exec sleep 5", "", &none, 500, 1, nullptr,
-       true},
-      {"a whole reply, then killed", "echo '{\"ok\":true}'; kill -9 $$", "", &none, 0, 1, "",
-       false},
+       "head -c 262132 /dev/zero | tr '\\0' x; echo; echo '{\"ok\":true}'", "", &none, 0,
+       output_cut, nullptr},
+      {"a whole reply, then hung", "echo '{\"ok\":true}'; exec sleep 5", "", &none, 500, replied,
+       "{\"ok\":true}"},
+      {"half a reply, then hung", "printf '{\"ok\":tr'; exec sleep 5", "", &none, 500, timed_out,
+       nullptr},
+      {"a whole reply, then killed", "echo '{\"ok\":true}'; kill -9 $$", "", &none, 0, killed,
+       nullptr},
       {"a whole reply, then lingering", "echo '{\"ok\":true}'; exec >&-; exec sleep 5", "", &none,
-       500, 1, "{\"ok\":true}", false},
+       500, replied, "{\"ok\":true}"},
       {"whole output without a reply, then lingering", "echo progress; exec >&-; exec sleep 5", "",
-       &none, 100, 1, "", true},
+       &none, 100, timed_out, nullptr},
   };
   for (const auto& c : cases) {
     std::string tool = c.body.empty() ? c.tool : dir_.script("tool", c.body);
     tool_budget_start_ms(c.budget_ms);
     buf out{};
     tool_run run = start_capture(tool.c_str(), *c.args);
-    EXPECT_EQ(finish_capture(&run, &out), c.result) << c.what;
-    EXPECT_EQ(run.timed_out, c.timed_out) << c.what;
+    EXPECT_EQ(finish_capture(&run, &out), c.outcome) << c.what;
+    EXPECT_EQ(run.outcome, c.outcome) << c.what;
     std::string got = out.data == nullptr ? "<nothing>" : std::string(out.data, out.len);
     if (got.size() > 1000) got = "<" + std::to_string(got.size()) + " bytes>";
     EXPECT_EQ(got, c.capture != nullptr ? c.capture : "<nothing>") << c.what;
@@ -131,44 +134,31 @@ TEST_F(Runner, WhatARunGives) {
   }
 }
 
-// A name that does not fit its area is not run cut short, which would name
-// another program.
-TEST_F(Runner, ToolNameTooLongIsNotRun) {
-  std::string deep;
-  while (dir_.dir.string().size() + deep.size() < kQuotedToolCap - 60)
-    deep += std::string(40, 'd') + "/";
-  deep += std::string(kQuotedToolCap - 3 - dir_.dir.string().size() - deep.size() - 1, 'p');
-  std::string program = dir_.script(deep, "echo ran");
-  ASSERT_EQ(program.size(), kQuotedToolCap - 3);
-  tool_args args;
-  status_args("", &args);
-  buf out{};
-  EXPECT_EQ(run_capture(program.c_str(), args, &out), 1) << "the longest name that fits";
-  EXPECT_EQ(std::string(out.data, out.len), "ran");
-  buf_free(&out);
-  EXPECT_EQ(run_capture((program + "xyzzy").c_str(), args, &out), -1);
-  EXPECT_EQ(out.data, nullptr);
-}
-
-// All the runs of a request share its deadline.
+// All the runs of a request share its deadline; a run may have a bound of
+// its own within it.
 TEST_F(Runner, OneDeadlineForTheRequest) {
   std::string hung = dir_.script("hung", "exec sleep 5");
   std::string marks = dir_.script("marks", "echo ran >" + dir_.at("ran") + "; echo '{}'");
   tool_args none;
   tool_budget_start_ms(150);
   int64_t t0 = monotonic_ms();
-  for (const std::string& tool : {hung, marks}) {
-    buf out{};
-    tool_run run = start_capture(tool.c_str(), none);
-    EXPECT_EQ(finish_capture(&run, &out), 1);
-    EXPECT_TRUE(run.timed_out);
-    EXPECT_EQ(out.len, 0u);
-    buf_free(&out);
-  }
+  tool_run first = start_capture(hung.c_str(), none, 1);
+  EXPECT_EQ(first.seconds, 1) << "150 ms, rounded up";
+  buf out{};
+  EXPECT_EQ(finish_capture(&first, &out), tool_outcome::timed_out);
+  EXPECT_EQ(run_capture(marks.c_str(), none, &out), tool_outcome::no_time);
   int64_t took = monotonic_ms() - t0;
   EXPECT_GE(took, 150);
   EXPECT_LT(took, 1500) << "the second run was not given time of its own";
   EXPECT_FALSE(std::filesystem::exists(dir_.at("ran"))) << "a run with no time left was started";
+  tool_budget_start_ms(5000);
+  t0 = monotonic_ms();
+  tool_run bounded = start_capture(hung.c_str(), none, 1);
+  EXPECT_EQ(bounded.seconds, 1);
+  EXPECT_EQ(finish_capture(&bounded, &out), tool_outcome::timed_out);
+  EXPECT_LT(monotonic_ms() - t0, 2500) << "its own 1 s, not the request's 5 s";
+  EXPECT_EQ(out.len, 0u);
+  buf_free(&out);
 }
 
 // A run started and never finished must not leave its tool behind.
@@ -222,13 +212,13 @@ tool_args words(std::initializer_list<const char*> list, bool quoted = false) {
 // cmd /c drops the first and the last quote of a line holding more than two,
 // so a quoted argument would cost the tool its name.
 TEST(RunCapture, ArgumentLineWithQuotesReachesTheTool) {
-  batch_tool tool("echo [%~1][%~2][%~3]");
+  batch_tool tool("echo {[%~1][%~2][%~3]");
   tool_args args;
   status_args("a b", &args);
   args.quoted[2] = true;
   buf out{};
-  EXPECT_EQ(run_capture(tool.path.c_str(), args, &out), 1);
-  EXPECT_EQ(std::string(out.data ? out.data : "", out.len), "[--status][--name][a b]");
+  EXPECT_EQ(run_capture(tool.path.c_str(), args, &out), tool_outcome::replied);
+  EXPECT_EQ(std::string(out.data ? out.data : "", out.len), "{[--status][--name][a b]");
   buf_free(&out);
 }
 
@@ -236,20 +226,22 @@ TEST(RunCapture, ArgumentLineWithQuotesReachesTheTool) {
 TEST(RunCapture, OutputArrivesByteForByte) {
   batch_tool tool("type \"%~dp0data.bin\"", "progress \x1a\r\n{\"ok\":true}\r\n");
   buf out{};
-  EXPECT_EQ(run_capture(tool.path.c_str(), words({}), &out), 1);
+  EXPECT_EQ(run_capture(tool.path.c_str(), words({}), &out), tool_outcome::replied);
   EXPECT_EQ(std::string(out.data ? out.data : "", out.len), "progress \x1a\r\n{\"ok\":true}");
   buf_free(&out);
 }
 
-TEST(RunCapture, NotOnThisNodeAndNotStarted) {
+TEST(RunCapture, NotOnThisNodeAndNotRun) {
   batch_tool exits("exit /b 3");  // ran, whatever its exit code
   buf out{};
-  EXPECT_EQ(run_capture(exits.path.c_str(), words({"--status"}), &out), 1);
+  EXPECT_EQ(run_capture(exits.path.c_str(), words({"--status"}), &out), tool_outcome::exited);
   // cmd answers a missing command with exit code 9009.
-  EXPECT_EQ(run_capture("C:\\nonexistent\\quorin-tool.exe", words({"--status"}), &out), -1);
+  EXPECT_EQ(run_capture("C:\\nonexistent\\quorin-tool.exe", words({"--status"}), &out),
+            tool_outcome::not_found);
   EXPECT_EQ(run_capture("C:\\nonexistent\\quorin-tool.exe", words({"--name", "a"}, true), &out),
-            -1);
-  EXPECT_EQ(run_capture("", words({"--status"}), &out), 0);
+            tool_outcome::not_found);
+  // cmd would read a variable in it, inside quotes or not.
+  EXPECT_EQ(run_capture(exits.path.c_str(), words({"%PATH%"}, true), &out), tool_outcome::refused);
   EXPECT_EQ(out.data, nullptr);
 }
 

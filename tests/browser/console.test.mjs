@@ -309,7 +309,7 @@ describe('flows', () => {
   });
 
   test('a refresh CLI found missing: its notice and Refresh off, until Reload asks again', async (t) => {
-    const { page } = await open(t, { replies: { status: { body: EXPIRED }, refresh: { body: { ok: false, error: 'cli_unavailable', detail: 'gone' } } } });
+    const { page } = await open(t, { replies: { status: { body: EXPIRED }, refresh: { body: { ok: false, error: 'cli_unavailable', detail: 'the refresh CLI is not on this node' } } } });
     const state = () => page.evaluate(() => [document.getElementById('refreshCliNotice').hidden, document.getElementById('btnRefresh').disabled]);
     await page.click('#btnRefresh');
     await page.waitForSelector('#refreshCliNotice:not([hidden])');

@@ -115,7 +115,7 @@ describe('where the focus lands when a flow ends', () => {
     ['an empty paste', { status: PENDING }, ['#btnFinish', 'Enter'], '#codeInput', 'Paste the code or the redirect address first.'],
     ['a failed refresh', { status: EXPIRED, refresh: { body: { ok: false, error: 'refresh_failed' } } }, ['#btnRefresh', 'Enter'], '#btnRefresh', 'refresh_failed'],
     // Refresh can no longer be used: the focus goes to the next step, the notice is said.
-    ['no refresh CLI', { status: EXPIRED, refresh: { body: { ok: false, error: 'cli_unavailable' } } }, ['#btnRefresh', 'Enter'], '#btnStart', 'The refresh CLI is not on this node'],
+    ['no refresh CLI', { status: EXPIRED, refresh: { body: { ok: false, error: 'cli_unavailable', detail: 'the refresh CLI is not on this node' } } }, ['#btnRefresh', 'Enter'], '#btnStart', 'The refresh CLI is not on this node'],
     ['a cancel', { status: PENDING, cancel: { body: { ok: true } } }, ['#btnCancel', 'Enter'], '#btnStart', 'Pending login cancelled'],
     ['a reload', { status: LOGGED_IN }, ['#btnReload', 'Enter'], '#btnReload', 'Status: Logged In.'],
   ];
