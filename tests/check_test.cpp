@@ -65,7 +65,7 @@ TEST(Check, AgreesWithTheStatusAndSaysWhetherASignInCanWork) {
          n.set("QUORIN_REFRESH_BIN=" + n.path("bin/login"));
        },
        1,
-       "/bin/login may not be run (no execute permission): chmod +x ",
+       "/bin/login cannot be run: give it execute permission (chmod +x ",
        {{"login_cli_outcome", "\"not executable\""}},
        {},
        true,

@@ -2,6 +2,8 @@
 // refresh, cancel and status answer to it.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <string>
 
@@ -91,8 +93,20 @@ TEST(EveryAction, AnswersHowItsCliRunWent) {
          n.set("QUORIN_REFRESH_BIN=" + n.path("bin/cli"));
        },
        "cli_unavailable",
-       "the <which> CLI <cli> may not be run (no execute permission): chmod +x <cli>", "", "true",
-       true, false},
+       "the <which> CLI <cli> cannot be run: give it execute permission (chmod +x <cli>) and check "
+       "the interpreter its first line names",
+       "", "true", true, false},
+      {"its interpreter missing",
+       [](node& n, const std::string&) {
+         std::string cli = n.file("bin/cli", "#!/nonexistent/interp\necho '{}'\n");
+         chmod(cli.c_str(), 0755);
+         n.set("QUORIN_LOGIN_BIN=" + cli);
+         n.set("QUORIN_REFRESH_BIN=" + cli);
+       },
+       "cli_unavailable",
+       "the <which> CLI <cli> cannot be run: give it execute permission (chmod +x <cli>) and check "
+       "the interpreter its first line names",
+       "", "true", true, false},
       {"not started: no descriptor to spare", [](node&, const std::string&) {}, "cli_unavailable",
        "could not start the <which> CLI: the node is short of processes, memory or open files; try "
        "again",

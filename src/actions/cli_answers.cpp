@@ -35,7 +35,9 @@ bool why_no_reply(cli which, tool_outcome how, int seconds, char* detail, size_t
       char place[kPathCap];
       if (locate_command(name, place, sizeof place) != command_place::not_executable)
         copy_cut(place, sizeof place, name);
-      format_cut(detail, cap, "the %s %s may not be run (no execute permission): chmod +x %s",
+      format_cut(detail, cap,
+                 "the %s %s cannot be run: give it execute permission (chmod +x %s) and check "
+                 "the interpreter its first line names",
                  label, place, place);
       return true;
     }

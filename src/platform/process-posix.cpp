@@ -113,8 +113,11 @@ volatile int g_exec_error = 0;
 void exec_file(const char* path, char* const* argv, char* const* envp) {
   execve(path, argv, envp);
   struct stat st;
-  if ((errno == EACCES || errno == EPERM) && (stat(path, &st) != 0 || !S_ISREG(st.st_mode)))
-    errno = ENOENT;
+  bool regular = stat(path, &st) == 0 && S_ISREG(st.st_mode);
+  if ((errno == EACCES || errno == EPERM) && !regular) errno = ENOENT;
+  // A file that is there and still "not found": its #! interpreter is missing.
+  else if (errno == ENOENT && regular)
+    errno = EACCES;
   if (errno != ENOEXEC) return;
   char sh[] = "/bin/sh";
   char* with_sh[16] = {sh, const_cast<char*>(path)};

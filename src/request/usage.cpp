@@ -29,8 +29,9 @@ void print_usage(FILE* to) {
       "  QUORIN_ACCOUNTS_DIR, QUORIN_ENV_DIR, QUORIN_PENDING_DIR\n"
       "                       the named-account, profile and pending-login folders\n"
       "  QUORIN_TOOL_TIMEOUT  seconds all the CLI runs of one request may take together\n"
-      "                       (default 45; 0: no deadline; at most 1000000); a status\n"
-      "                       read waits 10 s at most for the login CLI\n",
+      "                       (default 45; 0: no deadline; at most 1000000), and 2 s\n"
+      "                       more for a CLI that ignores SIGTERM; a status read\n"
+      "                       waits 10 s (and those 2 s) at most for the login CLI\n",
       to);
   fputs(kHomeFallbackVar != nullptr
             ? "  home folder          USERPROFILE, else HOMEDRIVE and HOMEPATH, else HOME\n"
