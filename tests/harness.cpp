@@ -103,7 +103,16 @@ std::string scratch::at(const std::string& rel) const {
 std::string scratch::write(const std::string& rel, const std::string& content, bool executable) {
   std::string full = at(rel);
   fs::create_directories(fs::path(full).parent_path());
-  std::ofstream(full, std::ios::binary) << content;
+  // Close-on-exec: a plugin another test thread starts meanwhile must not hold
+  // this file open for writing, or running it fails (ETXTBSY).
+  int fd = open(full.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot write " + full);
+  for (size_t done = 0; done < content.size();) {
+    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
   if (executable) chmod(full.c_str(), 0755);
   return full;
 }
